@@ -1,0 +1,105 @@
+// The position record, its FEN form, and the checkers and pins of a king.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "geometry.h"
+#include "invariant.h"
+#include "types.h"
+
+namespace chess {
+
+// Each right names the file of the rook it castles with, on the colour's back rank.
+struct CastleRights {
+    // `short` and `long` are C++ keywords, hence the trailing underscore.
+    std::optional<File> short_;  // towards the h-file
+    std::optional<File> long_;   // towards the a-file
+
+    constexpr bool any() const { return short_.has_value() || long_.has_value(); }
+    constexpr bool operator==(const CastleRights&) const = default;
+};
+
+struct Board {
+    std::array<BitBoard, PIECE_KINDS> pieces{};
+    std::array<BitBoard, 2> colors{};
+    Color side_to_move = Color::White;
+    std::array<CastleRights, 2> castle_rights{};
+    std::optional<File> en_passant;
+    std::uint8_t halfmove_clock = 0;
+    std::uint16_t fullmove_number = 1;
+    BitBoard checkers;
+    BitBoard pinned;
+    std::uint64_t hash = 0;
+
+    constexpr BitBoard occupied() const { return colors[0] | colors[1]; }
+    constexpr BitBoard pieces_of(Piece p) const { return pieces[index(p)]; }
+    constexpr BitBoard colored_pieces(Color c, Piece p) const {
+        return colors[index(c)] & pieces[index(p)];
+    }
+    constexpr BitBoard us() const { return colors[index(side_to_move)]; }
+    constexpr BitBoard them() const { return colors[index(~side_to_move)]; }
+
+    constexpr std::optional<Piece> piece_on(Square s) const {
+        for (unsigned p = 0; p < PIECE_KINDS; ++p)
+            if (pieces[p].has(s)) return Piece(p);
+        return std::nullopt;
+    }
+    constexpr std::optional<Color> color_on(Square s) const {
+        if (colors[0].has(s)) return Color::White;
+        if (colors[1].has(s)) return Color::Black;
+        return std::nullopt;
+    }
+    Square king(Color c) const {
+        const BitBoard k = colored_pieces(c, Piece::King);
+        if (k.empty()) invariant_failure("No king was found.");
+        return k.lowest();
+    }
+
+    // The square a capturing pawn lands on, and the square of the pawn it takes.
+    constexpr std::optional<Square> en_passant_square() const {
+        if (!en_passant) return std::nullopt;
+        return make_square(*en_passant, relative_rank(side_to_move, Rank::Sixth));
+    }
+
+    bool operator==(const Board&) const = default;
+};
+static_assert(std::is_trivially_copyable_v<Board>);
+
+struct CheckersAndPins {
+    BitBoard checkers;
+    BitBoard pinned;
+};
+
+// Checkers of the king of `c` and the pieces (of either colour) alone between it and an
+// enemy slider.
+CheckersAndPins calculate_checkers_and_pins(const Board& board, Color c);
+
+// Only the slider part: checks from the other side's bishops, rooks and queens and the
+// single pieces that stand between them and the king of `c`.
+CheckersAndPins slider_checkers_and_pins(const Board& board, Color c);
+
+Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling);
+
+// The standard form writes castling as K, Q, k, q; the file-letter form as rook files.
+std::string to_fen(const Board& board, bool file_letter_castling = false);
+// Writes into a buffer of at least MAX_FEN_LENGTH bytes; returns the end position.
+constexpr std::size_t MAX_FEN_LENGTH = 96;
+char* write_fen(char* out, const Board& board, bool file_letter_castling = false);
+
+// The position key computed from nothing but the position (the incremental one must match it).
+std::uint64_t compute_hash(const Board& board);
+
+namespace keys {
+std::uint64_t piece(Color c, Piece p, Square s);
+std::uint64_t castle(Color c, File rook_file);
+std::uint64_t en_passant(File f);
+std::uint64_t black_to_move();
+}  // namespace keys
+
+}  // namespace chess
