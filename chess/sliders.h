@@ -25,21 +25,22 @@ constexpr unsigned BISHOP_SHIFT = 64 - 9;
 
 #include "slider_magics.inc"
 
-struct SliderTables {
+struct SliderTable {
     std::array<BitBoard, SLIDER_TABLE_SIZE> attacks;
 };
 
-// Built on first use from the records above; read-only afterwards.
-const SliderTables& slider_tables();
+// Filled at compile time from the records above (constant-initialised, so no lookup can run
+// before it is ready and none pays for a first-use check).
+extern const SliderTable SLIDER_TABLE;
 
 inline BitBoard rook_attacks(Square s, BitBoard occupied) {
     const SliderMagic& m = ROOK_MAGICS[index(s)];
-    return slider_tables().attacks[m.offset + (((occupied.bits | m.not_mask) * m.multiplier) >> ROOK_SHIFT)];
+    return SLIDER_TABLE.attacks[m.offset + (((occupied.bits | m.not_mask) * m.multiplier) >> ROOK_SHIFT)];
 }
 
 inline BitBoard bishop_attacks(Square s, BitBoard occupied) {
     const SliderMagic& m = BISHOP_MAGICS[index(s)];
-    return slider_tables().attacks[m.offset + (((occupied.bits | m.not_mask) * m.multiplier) >> BISHOP_SHIFT)];
+    return SLIDER_TABLE.attacks[m.offset + (((occupied.bits | m.not_mask) * m.multiplier) >> BISHOP_SHIFT)];
 }
 
 inline BitBoard queen_attacks(Square s, BitBoard occupied) {

@@ -64,6 +64,19 @@ inline char* write_square(char* out, Square s) {
     return out + 2;
 }
 
+// Without a population-count instruction in the target baseline (plain x86-64), std::popcount
+// becomes a library call; the bit-parallel sum is several times cheaper than that call.
+constexpr int popcount(std::uint64_t x) {
+#if defined(__POPCNT__) || defined(__aarch64__)
+    return std::popcount(x);
+#else
+    x = x - ((x >> 1) & 0x5555555555555555ULL);
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return int((x * 0x0101010101010101ULL) >> 56);
+#endif
+}
+
 struct BitBoard {
     std::uint64_t bits = 0;
 
@@ -71,7 +84,7 @@ struct BitBoard {
     constexpr bool has(Square s) const { return (bits >> index(s)) & 1; }
     constexpr bool empty() const { return bits == 0; }
     constexpr bool any() const { return bits != 0; }
-    constexpr int count() const { return std::popcount(bits); }
+    constexpr int count() const { return popcount(bits); }
     constexpr bool more_than_one() const { return (bits & (bits - 1)) != 0; }
     // Only meaningful when the set is not empty.
     constexpr Square lowest() const { return Square(std::countr_zero(bits)); }
