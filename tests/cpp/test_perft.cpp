@@ -114,8 +114,11 @@ void check_position(const Board& b, bool full_legality_sweep) {
                 ASSERT_EQ(is_legal(b, m), generated) << to_fen(b, true) << " " << f << "-" << t << " " << p;
             }
     }
-    for (unsigned f = 0; f < 64; ++f)
-        if (!b.us().has(Square(f))) ASSERT_FALSE(is_legal(b, Move{Square(f), Square(f ^ 8), std::nullopt}));
+    for (unsigned f = 0; f < 64; ++f) {
+        if (!b.us().has(Square(f))) {
+            ASSERT_FALSE(is_legal(b, Move{Square(f), Square(f ^ 8), std::nullopt}));
+        }
+    }
 }
 
 // Random games from standard and rook-file starting positions: after every move the

@@ -1,0 +1,120 @@
+// The call frame every module function runs in: argument slots, string arguments, result
+// objects and the one place where C++ failures become Python exceptions.
+//
+// Convention inside the frame: a step that fails sets a Python exception and reports failure
+// (false, an empty optional or a null PyRef); the caller returns nullptr at once. The only
+// exception to it is result conversion, where a null from the interpreter means it could not
+// allocate, which is raised as PanicException instead.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "chess/invariant.h"
+#include "operation.h"
+#include "py_ref.h"
+
+namespace morvek {
+
+// Every parameter of every function is positional-or-keyword and required, and no function
+// belongs to a class, so the name and the parameter names are all a description needs.
+template <std::size_t N>
+struct FunctionDescription {
+    const char* func_name;
+    std::array<const char*, N> positional_parameter_names;
+};
+
+// Slots hold strong references: the walk over the keyword dictionary may run the caller's
+// code (a key's __str__), which could otherwise free a borrowed value under us.
+template <std::size_t N>
+using Slots = std::array<PyRef, N>;
+
+bool extract_arguments_tuple_dict(const char* func_name, const char* const* parameter_names,
+                                  std::size_t count, PyObject* args, PyObject* kwargs,
+                                  PyRef* slots);
+
+// An owned UTF-8 copy of a str argument; a TypeError names the parameter.
+std::optional<std::string> extract_string(PyObject* value, const char* parameter_name);
+
+void raise_refusal(const Refusal& refusal);
+void raise_invariant_failure(const chess::InvariantFailure& failure);
+// The interpreter failed to create a result object: print its error, raise PanicException.
+void raise_api_failure();
+[[noreturn]] void abort_at_boundary(const char* why);
+
+PyRef to_python(const std::string& text);
+PyRef to_python(bool value);
+PyRef to_python(int value);
+PyRef to_python(const std::vector<std::string>& texts);
+PyRef to_python(const std::vector<SquareTriple>& triples);
+
+template <class T>
+struct IsAnswer : std::false_type {};
+template <class T>
+struct IsAnswer<Answer<T>> : std::true_type {};
+
+template <class R>
+PyObject* result_object(const R& result) {
+    if constexpr (IsAnswer<R>::value) {
+        if (const Refusal* refusal = std::get_if<Refusal>(&result)) {
+            raise_refusal(*refusal);
+            return nullptr;
+        }
+        return result_object(std::get<0>(result));
+    } else {
+        PyRef object = to_python(result);
+        if (!object) raise_api_failure();
+        return object.release();
+    }
+}
+
+// Arguments, then the FEN, then the body; the first failure ends the call.
+template <const auto& Description, auto Body>
+PyObject* call_body(PyObject* args, PyObject* kwargs) {
+    constexpr std::size_t N = Description.positional_parameter_names.size();
+    const auto& names = Description.positional_parameter_names;
+    Slots<N> slots;
+    if (!extract_arguments_tuple_dict(Description.func_name, names.data(), N, args, kwargs,
+                                      slots.data()))
+        return nullptr;
+    std::array<std::string, N> texts;
+    for (std::size_t i = 0; i < N; ++i) {
+        std::optional<std::string> text = extract_string(slots[i].get(), names[i]);
+        if (!text) return nullptr;
+        texts[i] = std::move(*text);
+    }
+    Answer<chess::Board> board = parse_board(texts[0]);
+    if (const Refusal* refusal = std::get_if<Refusal>(&board)) {
+        raise_refusal(*refusal);
+        return nullptr;
+    }
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return result_object(Body(std::get<chess::Board>(board), texts[I + 1]...));
+    }(std::make_index_sequence<N - 1>{});
+}
+
+// The native entry of one module function, and the only try/catch of the module: no C++
+// exception crosses into the interpreter.
+template <const auto& Description, auto Body>
+PyObject* trampoline(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+    try {
+        return call_body<Description, Body>(args, kwargs);
+    } catch (const chess::InvariantFailure& failure) {
+        raise_invariant_failure(failure);
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        abort_at_boundary("out of memory");
+    }
+}
+
+}  // namespace morvek

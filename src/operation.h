@@ -1,0 +1,59 @@
+// What an operation of the module is, seen from the C++ side. Nothing here includes Python.h.
+//
+// An operation body is a free function in its own file (src/moves.cpp, src/san.cpp, ...):
+//
+//     Answer<std::string> apply_uci(const chess::Board& board, const std::string& uci);
+//
+// The frame has already done the steps every function shares, in this order: the parameter
+// slots are filled, every argument is copied out as UTF-8 (exactly the caller's characters,
+// untrimmed), and the first one, `fen`, is loaded with parse_board. The body receives that
+// Board and the remaining arguments' texts in parameter order, and owns nothing else.
+//
+// It returns one of the result types below, or an Answer holding either the result or a
+// Refusal: the exact message of the ValueError the caller sees. A body that cannot fail may
+// return the bare result type. The frame turns the result into new Python objects:
+//
+//     std::string                           -> str
+//     bool                                  -> bool
+//     int                                   -> int
+//     std::vector<std::string>              -> list of str
+//     std::vector<std::array<std::string, 3>> -> list of 3-tuples of str
+//
+// A state that no loaded position can reach is not a Refusal: it goes through
+// chess::invariant_failure, which the frame reports and raises as PanicException.
+//
+// Adding an operation: declare its body below, write it in its own file, and add one row to
+// the function table in module.cpp.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "chess/board.h"
+
+namespace morvek {
+
+// The message of a ValueError an operation raises on purpose. Explicit, so that an Answer
+// built from text is always a result and never a refusal by accident.
+struct Refusal {
+    explicit Refusal(std::string text) : message(std::move(text)) {}
+    std::string message;
+};
+
+template <class T>
+using Answer = std::variant<T, Refusal>;
+
+using SquareTriple = std::array<std::string, 3>;
+
+// The FEN argument as every operation loads it: standard castling letters first, rook-file
+// letters only when the castling field was what the first reading refused.
+Answer<chess::Board> parse_board(std::string_view fen);
+
+// The bodies, in the order of the module's function table.
+Answer<std::string> side_to_move(const chess::Board& board);
+
+}  // namespace morvek

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Runs tests/python under every CPython >= 3.9 on the machine (tools/interpreters.sh), each in
+# its own virtual environment under build/venvs, all loading the one built module.
+#   tools/pytest_all.sh [NAME-FILTER] [-- PYTEST-ARGS...]    e.g. tools/pytest_all.sh 3.9
+# MORVEK_BUILD_DIR: where the module is (default build/); MORVEK_VENV_DIR: where the
+# environments are (default $MORVEK_BUILD_DIR/venvs); MORVEK_PRELOAD: libraries to preload
+# into pytest alone (the sanitizer runtimes for a sanitized module).
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${MORVEK_BUILD_DIR:-$root/build}
+venvs=${MORVEK_VENV_DIR:-$build/venvs}
+requirements=$root/requirements-test.txt
+preload=()
+if [[ -n "${MORVEK_PRELOAD:-}" ]]; then
+    preload=(env "LD_PRELOAD=$MORVEK_PRELOAD")
+fi
+filter=""
+if [[ $# -gt 0 && "$1" != "--" ]]; then
+    filter=$1
+    shift
+fi
+[[ "${1:-}" == "--" ]] && shift
+pytest_args=("$@")
+
+# Creates the environment once, and installs the test tools again only when the requirements
+# file has changed since.
+prepare_venv() {
+    local python=$1 venv=$2 log=$2.log
+    if ! "$venv/bin/python" -c "" 2>/dev/null; then
+        rm -rf "$venv"
+        "$python" -m venv "$venv" >"$log" 2>&1 || return 1
+    fi
+    if ! cmp -s "$requirements" "$venv/requirements-test.txt"; then
+        "$venv/bin/python" -m pip install -q -r "$requirements" >>"$log" 2>&1 || return 1
+        cp "$requirements" "$venv/requirements-test.txt"
+    fi
+}
+
+mapfile -t interpreters < <("$root/tools/interpreters.sh")
+if ((${#interpreters[@]} == 0)); then
+    echo "pytest: no CPython >= 3.9 found" >&2
+    exit 1
+fi
+
+mkdir -p "$venvs"
+summary=()
+passed=0
+failed=0
+for line in "${interpreters[@]}"; do
+    name=${line%% *}
+    python=${line#* }
+    [[ -z "$filter" || "$name" == *"$filter"* ]] || continue
+    venv=$venvs/$name
+    echo "=== $name ($python)"
+    if ! prepare_venv "$python" "$venv"; then
+        cat "$venv.log" >&2
+        summary+=("$(printf '%-20s FAILED  could not prepare %s' "$name" "$venv")")
+        failed=$((failed + 1))
+        continue
+    fi
+    output=$venvs/$name.pytest.txt
+    # Run the pytest script, not `python -m pytest`, so that the project root (and its chess/
+    # directory) is not on sys.path next to the test-only chess package.
+    (cd "$root" && MORVEK_BUILD_DIR="$build" "${preload[@]}" "$venv/bin/pytest" -q -p no:cacheprovider \
+        "${pytest_args[@]}" tests/python) 2>&1 | tee "$output"
+    status=${PIPESTATUS[0]}
+    last=$(grep -v '^\s*$' "$output" | tail -n 1)
+    if ((status == 0)); then
+        summary+=("$(printf '%-20s passed  %s' "$name" "$last")")
+        passed=$((passed + 1))
+    else
+        summary+=("$(printf '%-20s FAILED  %s' "$name" "$last")")
+        failed=$((failed + 1))
+    fi
+done
+
+echo
+printf '%s\n' "${summary[@]}"
+if ((passed + failed == 0)); then
+    echo "pytest: no interpreter matches '$filter'" >&2
+    exit 1
+fi
+echo "interpreters: $passed passed, $failed failed"
+((failed == 0))
