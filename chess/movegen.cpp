@@ -4,26 +4,6 @@
 
 namespace chess {
 
-bool can_castle(const Board& b, File rook_file, File king_target, File rook_target) {
-    const Color us = b.side_to_move;
-    const Rank back = back_rank(us);
-    const Square k = b.king(us);
-    const Square rook = make_square(rook_file, back);
-    const Square kt = make_square(king_target, back);
-    const Square rt = make_square(rook_target, back);
-    // A rook shielding its king along the back rank would, once moved, let the slider behind
-    // it through; the attack test below cannot see that, as the rook stays in its occupancy.
-    if (b.pinned.has(rook)) return false;
-    const BitBoard path = between(k, rook) | between(k, kt) | kt | rt;
-    if ((path & b.occupied()).without(k).without(rook).any()) return false;
-    // With the king taken out of the occupancy, a checking slider's ray runs through its old
-    // square, so every square the king crosses is tested as it will stand.
-    const BitBoard without_king = b.occupied().without(k);
-    for (const Square s : between(k, kt) | kt)
-        if (square_attacked(b, s, ~us, without_king | s)) return false;
-    return true;
-}
-
 std::vector<Move> legal_moves_vec(const Board& board) {
     std::vector<Move> moves;
     moves.reserve(64);
@@ -100,25 +80,37 @@ bool is_legal(const Board& b, const Move& m) {
 
 namespace {
 
-std::uint64_t count_leaves(const Board& b) {
+struct MoveCounter {
     std::uint64_t n = 0;
-    generate_moves_for(b, [&n](const PieceMoves& group) { n += group.len(); });
-    return n;
-}
+    void operator()(const PieceMoves& group) { n += group.len(); }
+    void add_count(std::uint64_t k) { n += k; }
+};
 
 }  // namespace
 
+std::uint64_t count_moves(const Board& board) {
+    MoveCounter counter;
+    generate_moves_for(board, counter);
+    return counter.n;
+}
+
 std::uint64_t perft(const Board& board, unsigned depth) {
     if (depth == 0) return 1;
-    if (depth == 1) return count_leaves(board);
+    if (depth == 1) return count_moves(board);
     std::uint64_t n = 0;
+    const auto below = [&](const Move& m) {
+        Board next = board;
+        play_unchecked(next, m);
+        n += perft(next, depth - 1);
+    };
     generate_moves_for(board, [&](const PieceMoves& group) {
-        PieceMovesIter it(group);
-        while (const std::optional<Move> m = it.next()) {
-            Board next = board;
-            play_unchecked(next, *m);
-            n += perft(next, depth - 1);
+        // The expansion of PieceMovesIter, without its per-move promotion test for pieces.
+        if (group.piece != Piece::Pawn || (group.to & BACK_RANKS).empty()) {
+            for (const Square to : group.to) below(Move{group.from, to, std::nullopt});
+            return;
         }
+        PieceMovesIter it(group);
+        while (const std::optional<Move> m = it.next()) below(*m);
     });
     return n;
 }

@@ -129,6 +129,54 @@ inline void emit(Sink& sink, Piece p, Square from, BitBoard to) {
     if (to.any()) sink(PieceMoves{p, from, to});
 }
 
+template <Piece P>
+inline BitBoard slider_attacks(Square s, BitBoard occ) {
+    if constexpr (P == Piece::Bishop) return bishop_attacks(s, occ);
+    else if constexpr (P == Piece::Rook) return rook_attacks(s, occ);
+    else return queen_attacks(s, occ);
+}
+
+// Unpinned pieces of the kind first, then pinned ones along their pin line.
+template <Piece P, class Sink>
+inline void slider_moves(const Board& b, Square k, BitBoard own, BitBoard occ, Sink& sink) {
+    const BitBoard pieces = b.colored_pieces(b.side_to_move, P);
+    for (const Square s : pieces.without(b.pinned)) emit(sink, P, s, slider_attacks<P>(s, occ).without(own));
+    for (const Square s : pieces & b.pinned)
+        emit(sink, P, s, slider_attacks<P>(s, occ).without(own) & line(k, s));
+}
+
+constexpr BitBoard forward(Color c, BitBoard b) {
+    return c == Color::White ? BitBoard{b.bits << 8} : BitBoard{b.bits >> 8};
+}
+
+// A sink that only counts moves may take all unpinned pawns at once: their pushes and
+// captures, shifted as whole sets, give the same total as the per-pawn groups.
+template <class Sink>
+concept BulkCounter = requires(Sink& s) { s.add_count(std::uint64_t(0)); };
+
+template <class Sink>
+inline void unpinned_pawn_moves(const Board& b, BitBoard pawns, BitBoard mask, Sink& sink) {
+    if constexpr (BulkCounter<Sink>) {
+        const Color us = b.side_to_move;
+        const BitBoard empty = ~b.occupied();
+        const BitBoard single = forward(us, pawns) & empty;
+        const BitBoard twice = forward(us, single & rank_set(relative_rank(us, Rank::Third))) & empty;
+        const BitBoard ahead = forward(us, pawns);
+        const BitBoard left{ahead.without(file_set(File::A)).bits >> 1};  // towards the a-file
+        const BitBoard right{ahead.without(file_set(File::H)).bits << 1};
+        const BitBoard targets = mask & b.them();
+        const BitBoard last = rank_set(relative_rank(us, Rank::Eighth));
+        const BitBoard pushes = (single | twice) & mask;  // single and double pushes never share a square
+        const BitBoard l = left & targets, r = right & targets;
+        std::uint64_t n = std::uint64_t(pushes.count() + l.count() + r.count());
+        if (((pushes | l | r) & last).any())  // each promotion square stands for four moves
+            n += 3 * std::uint64_t((pushes & last).count() + (l & last).count() + (r & last).count());
+        sink.add_count(n);
+    } else {
+        for (const Square s : pawns) emit(sink, Piece::Pawn, s, pawn_targets(b, s) & mask);
+    }
+}
+
 template <class Sink>
 inline void king_moves(const Board& b, Square k, bool with_castling, Sink& sink);
 
@@ -136,7 +184,31 @@ inline void king_moves(const Board& b, Square k, bool with_castling, Sink& sink)
 
 // The castling test for the side to move, which must not be in check and must hold the right
 // with the rook on `rook_file`. The king goes to `king_target`, the rook to `rook_target`.
-bool can_castle(const Board& board, File rook_file, File king_target, File rook_target);
+namespace detail {
+// The same test with the king's square already known.
+inline bool can_castle_from(const Board& b, Square k, File rook_file, File king_target, File rook_target) {
+    const Color us = b.side_to_move;
+    const Rank back = back_rank(us);
+    const Square rook = make_square(rook_file, back);
+    const Square kt = make_square(king_target, back);
+    const Square rt = make_square(rook_target, back);
+    const BitBoard path = between(k, rook) | between(k, kt) | kt | rt;
+    if ((path & b.occupied()).without(k).without(rook).any()) return false;
+    // A rook shielding its king along the back rank would, once moved, let the slider behind
+    // it through; the attack test below cannot see that, as the rook stays in its occupancy.
+    if (b.pinned.has(rook)) return false;
+    // With the king taken out of the occupancy, a checking slider's ray runs through its old
+    // square, so every square the king crosses is tested as it will stand.
+    const BitBoard without_king = b.occupied().without(k);
+    for (const Square s : between(k, kt) | kt)
+        if (square_attacked(b, s, ~us, without_king | s)) return false;
+    return true;
+}
+}  // namespace detail
+
+inline bool can_castle(const Board& b, File rook_file, File king_target, File rook_target) {
+    return detail::can_castle_from(b, b.king(b.side_to_move), rook_file, king_target, rook_target);
+}
 
 // Hands each non-empty group of legal moves to `sink`, in generation order.
 template <class Sink>
@@ -153,25 +225,21 @@ inline void generate_moves_for(const Board& b, Sink&& sink) {
         return;
     }
     if (b.checkers.empty()) {
-        for (const Square s : pawns.without(b.pinned)) emit(sink, Piece::Pawn, s, detail::pawn_targets(b, s));
+        detail::unpinned_pawn_moves(b, pawns.without(b.pinned), ~own, sink);
         for (const Square s : pawns & b.pinned)
             emit(sink, Piece::Pawn, s, detail::pawn_targets(b, s) & line(k, s));
         detail::en_passant_moves(b, k, sink);
         for (const Square s : b.colored_pieces(us, Piece::Knight).without(b.pinned))
             emit(sink, Piece::Knight, s, knight_attacks(s).without(own));
-        for (const Piece p : {Piece::Bishop, Piece::Rook, Piece::Queen}) {
-            const BitBoard pieces = b.colored_pieces(us, p);
-            for (const Square s : pieces.without(b.pinned))
-                emit(sink, p, s, detail::piece_attacks(p, s, occ).without(own));
-            for (const Square s : pieces & b.pinned)
-                emit(sink, p, s, detail::piece_attacks(p, s, occ).without(own) & line(k, s));
-        }
+        detail::slider_moves<Piece::Bishop>(b, k, own, occ, sink);
+        detail::slider_moves<Piece::Rook>(b, k, own, occ, sink);
+        detail::slider_moves<Piece::Queen>(b, k, own, occ, sink);
         detail::king_moves(b, k, true, sink);
         return;
     }
     const Square checker = b.checkers.lowest();
     const BitBoard mask = (between(checker, k) | checker).without(own);
-    for (const Square s : pawns.without(b.pinned)) emit(sink, Piece::Pawn, s, detail::pawn_targets(b, s) & mask);
+    detail::unpinned_pawn_moves(b, pawns.without(b.pinned), mask, sink);
     detail::en_passant_moves(b, k, sink);
     for (const Piece p : {Piece::Knight, Piece::Bishop, Piece::Rook, Piece::Queen})
         for (const Square s : b.colored_pieces(us, p).without(b.pinned))
@@ -187,9 +255,9 @@ inline void detail::king_moves(const Board& b, Square k, bool with_castling, Sin
     if (with_castling) {
         const CastleRights& rights = b.castle_rights[index(b.side_to_move)];
         const Rank back = back_rank(b.side_to_move);
-        if (rights.short_ && can_castle(b, *rights.short_, File::G, File::F))
+        if (rights.short_ && can_castle_from(b, k, *rights.short_, File::G, File::F))
             to |= BitBoard::from(make_square(*rights.short_, back));
-        if (rights.long_ && can_castle(b, *rights.long_, File::C, File::D))
+        if (rights.long_ && can_castle_from(b, k, *rights.long_, File::C, File::D))
             to |= BitBoard::from(make_square(*rights.long_, back));
     }
     emit(sink, Piece::King, k, to);
@@ -200,6 +268,9 @@ std::vector<Move> legal_moves_vec(const Board& board);
 
 // Whether `move` is one of the moves generation would produce, without generating the others.
 bool is_legal(const Board& board, const Move& move);
+
+// The number of legal moves: the sum of the groups' expansions, counted without expanding.
+std::uint64_t count_moves(const Board& board);
 
 // Number of leaf positions `depth` plies below `board`; the last ply is counted from the
 // groups' sizes without playing its moves.

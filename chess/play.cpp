@@ -61,7 +61,6 @@ void play_unchecked(Board& b, const Move& m) {
 
     const std::optional<Piece> moving = b.piece_on(m.from);
     if (!moving) invariant_failure("Missing piece on move's from square");
-    const std::optional<Piece> captured = b.piece_on(m.to);
     const bool castling = b.colors[index(us)].has(m.to);
     const bool capture = b.colors[index(them)].has(m.to);
 
@@ -76,7 +75,7 @@ void play_unchecked(Board& b, const Move& m) {
         castle(b, us, m.from, m.to);
     } else {
         if (capture) {
-            toggle(b, them, *captured, m.to);
+            toggle(b, them, *b.piece_on(m.to), m.to);
             clear_right_on(b, them, m.to);
         }
         toggle(b, us, *moving, m.from);

@@ -95,6 +95,7 @@ void check_position(const Board& b, bool full_legality_sweep) {
     ASSERT_TRUE(again.value() == b) << to_fen(b, true);
 
     const std::vector<Move> legal = legal_moves_vec(b);
+    ASSERT_EQ(count_moves(b), legal.size()) << to_fen(b, true);
     for (const Move& m : legal) {
         ASSERT_TRUE(is_legal(b, m)) << to_fen(b, true);
         // Every standard text reads back to the move wherever the king stands on the e-file.
