@@ -1,0 +1,124 @@
+#include "see/see.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "chess/geometry.h"
+#include "chess/invariant.h"
+#include "chess/sliders.h"
+
+namespace chess {
+
+namespace {
+
+// A board holds at most 32 pieces, so the move and its recaptures never need more entries.
+constexpr unsigned GAIN_LIST_SIZE = 32;
+using GainList = std::array<std::int32_t, GAIN_LIST_SIZE>;
+
+struct Attacker {
+    Square square;
+    Piece piece;
+};
+
+// Among equal values the lowest square wins, which keeps the exchange independent of the
+// order the piece kinds are stored in.
+Attacker least_valuable_attacker(const Board& board, BitBoard candidates) {
+    std::optional<Attacker> best;
+    for (const Square s : candidates) {
+        const std::optional<Piece> piece = board.piece_on(s);
+        if (!piece) invariant_failure("attacker square must be occupied");
+        if (!best || exchange_value(*piece) < exchange_value(best->piece))
+            best = Attacker{s, *piece};
+    }
+    return *best;
+}
+
+// The king may capture only when no piece of the answering side would then reach the square,
+// counting sliders that the king's departure uncovers.
+bool king_may_capture(const Board& board, Square king, Square to, BitBoard occupied,
+                      Color answering) {
+    const BitBoard defenders =
+        attackers_to(board, to, occupied.without(king)) & board.colors[index(answering)];
+    return defenders.without(king).empty();
+}
+
+// What the move itself takes. En passant takes the pawn beside the destination, and that
+// pawn's square must stop blocking the file for the recaptures.
+std::int32_t first_gain(const Board& board, Piece mover, Color color, Square to,
+                        BitBoard& occupied) {
+    if (const std::optional<Piece> victim = board.piece_on(to)) return exchange_value(*victim);
+    if (mover != Piece::Pawn || !board.en_passant) return 0;
+    if (to != make_square(*board.en_passant, relative_rank(color, Rank::Sixth))) return 0;
+    occupied = occupied.without(make_square(*board.en_passant, relative_rank(color, Rank::Fifth)));
+    return exchange_value(Piece::Pawn);
+}
+
+// Each side may stop instead of capturing: entry k-1 becomes the better of stopping before
+// capture k and letting the rest of the exchange happen.
+void back_propagate(GainList& gain, unsigned depth) {
+    for (unsigned k = depth; k > 0; --k) gain[k - 1] = -std::max(-gain[k - 1], gain[k]);
+}
+
+}  // namespace
+
+BitBoard attackers_to(const Board& board, Square square, BitBoard occupied) {
+    const BitBoard white = board.colors[index(Color::White)];
+    const BitBoard black = board.colors[index(Color::Black)];
+    const BitBoard queens = board.pieces_of(Piece::Queen);
+    // A pawn attacks `square` from where a pawn of the other colour on `square` would attack.
+    const BitBoard pawns = board.pieces_of(Piece::Pawn) &
+                           ((black & pawn_attacks(Color::White, square)) |
+                            (white & pawn_attacks(Color::Black, square)));
+    const BitBoard knights = board.pieces_of(Piece::Knight) & knight_attacks(square);
+    const BitBoard kings = board.pieces_of(Piece::King) & king_attacks(square);
+    const BitBoard diagonal =
+        (board.pieces_of(Piece::Bishop) | queens) & bishop_attacks(square, occupied);
+    const BitBoard straight =
+        (board.pieces_of(Piece::Rook) | queens) & rook_attacks(square, occupied);
+    return (pawns | knights | kings | diagonal | straight) & occupied;
+}
+
+std::int32_t see(const Board& board, Square from, Square to) {
+    const std::optional<Piece> mover = board.piece_on(from);
+    if (!mover) invariant_failure("SEE: no piece on from-square");
+    const std::optional<Color> mover_color = board.color_on(from);
+    if (!mover_color) invariant_failure("SEE: from-square has no color");
+
+    GainList gain{};
+    BitBoard occupied = board.occupied();
+    gain[0] = first_gain(board, *mover, *mover_color, to, occupied);
+    occupied = occupied.without(from);
+
+    Piece on_target = *mover;
+    Color side = ~*mover_color;
+    std::int32_t previous = gain[0];
+    unsigned depth = 0;
+    for (;;) {
+        const BitBoard candidates = attackers_to(board, to, occupied) & board.colors[index(side)];
+        if (candidates.empty()) break;
+        const Attacker attacker = least_valuable_attacker(board, candidates);
+        if (attacker.piece == Piece::King &&
+            !king_may_capture(board, attacker.square, to, occupied, ~side))
+            break;
+        if (depth == GAIN_LIST_SIZE - 1) invariant_failure("SEE: gain list is full");
+        ++depth;
+        gain[depth] = exchange_value(on_target) - previous;
+        // Neither stopping nor capturing can help this side any more; the entry still counts.
+        if (std::max(-previous, gain[depth]) < 0) break;
+        previous = gain[depth];
+        occupied = occupied.without(attacker.square);
+        on_target = attacker.piece;
+        side = ~side;
+    }
+    back_propagate(gain, depth);
+    return gain[0];
+}
+
+std::int32_t see_of_move(const Board& board, const Move& move) {
+    const std::optional<Color> color = board.color_on(move.from);
+    if (board.piece_on(move.from) == Piece::King && color && board.color_on(move.to) == color)
+        return 0;
+    return see(board, move.from, move.to);
+}
+
+}  // namespace chess
