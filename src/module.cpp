@@ -24,10 +24,24 @@ PyMethodDef row(const char* doc) {
 // adds its description and its row here, keeping the order
 // piece_list, legal_moves, attackers, apply_uci, uci_to_san, san_to_uci, see_move,
 // null_move_fen, is_check, side_to_move.
+constexpr FunctionDescription<1> PIECE_LIST{"piece_list", {"fen"}};
+constexpr FunctionDescription<1> LEGAL_MOVES{"legal_moves", {"fen"}};
+constexpr FunctionDescription<3> ATTACKERS{"attackers", {"fen", "sq", "color"}};
+constexpr FunctionDescription<2> APPLY_UCI{"apply_uci", {"fen", "uci"}};
+constexpr FunctionDescription<2> SEE_MOVE{"see_move", {"fen", "uci"}};
+constexpr FunctionDescription<1> NULL_MOVE_FEN{"null_move_fen", {"fen"}};
+constexpr FunctionDescription<1> IS_CHECK{"is_check", {"fen"}};
 constexpr FunctionDescription<1> SIDE_TO_MOVE{"side_to_move", {"fen"}};
 
 // Function objects keep a pointer to their row, so the table lives as long as the process.
 PyMethodDef FUNCTIONS[] = {
+    row<PIECE_LIST, piece_list>(PIECE_LIST_DOC),
+    row<LEGAL_MOVES, legal_moves>(LEGAL_MOVES_DOC),
+    row<ATTACKERS, attackers>(ATTACKERS_DOC),
+    row<APPLY_UCI, apply_uci>(APPLY_UCI_DOC),
+    row<SEE_MOVE, see_move>(SEE_MOVE_DOC),
+    row<NULL_MOVE_FEN, null_move_fen>(NULL_MOVE_FEN_DOC),
+    row<IS_CHECK, is_check>(IS_CHECK_DOC),
     row<SIDE_TO_MOVE, side_to_move>(SIDE_TO_MOVE_DOC),
     {nullptr, nullptr, 0, nullptr},
 };

@@ -54,6 +54,14 @@ using SquareTriple = std::array<std::string, 3>;
 Answer<chess::Board> parse_board(std::string_view fen);
 
 // The bodies, in the order of the module's function table.
+std::vector<SquareTriple> piece_list(const chess::Board& board);
+std::vector<std::string> legal_moves(const chess::Board& board);
+Answer<std::vector<std::string>> attackers(const chess::Board& board, const std::string& sq,
+                                           const std::string& color);
+Answer<std::string> apply_uci(const chess::Board& board, const std::string& uci);
+Answer<int> see_move(const chess::Board& board, const std::string& uci);
+Answer<std::string> null_move_fen(const chess::Board& board);
+bool is_check(const chess::Board& board);
 Answer<std::string> side_to_move(const chess::Board& board);
 
 }  // namespace morvek

@@ -1,0 +1,55 @@
+// The pieces of a position, and the attackers of one square, as plain texts.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "operation.h"
+#include "see/see.h"
+
+namespace morvek {
+
+namespace {
+
+std::string square_text(chess::Square s) {
+    char text[2];
+    chess::write_square(text, s);
+    return std::string(text, 2);
+}
+
+const char* color_word(chess::Color c) { return c == chess::Color::White ? "white" : "black"; }
+
+std::optional<chess::Color> read_color(const std::string& text) {
+    if (text == "w" || text == "white") return chess::Color::White;
+    if (text == "b" || text == "black") return chess::Color::Black;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<SquareTriple> piece_list(const chess::Board& board) {
+    std::vector<SquareTriple> pieces;
+    pieces.reserve(std::size_t(board.occupied().count()));
+    for (const chess::Square s : board.occupied()) {
+        const std::optional<chess::Piece> kind = board.piece_on(s);
+        const std::optional<chess::Color> color = board.color_on(s);
+        if (!kind || !color) chess::invariant_failure("occupied square without a piece");
+        pieces.push_back({square_text(s), std::string(1, "PNBRQK"[chess::index(*kind)]), color_word(*color)});
+    }
+    return pieces;
+}
+
+Answer<std::vector<std::string>> attackers(const chess::Board& board, const std::string& sq,
+                                           const std::string& color) {
+    const std::optional<chess::Square> square = chess::parse_square(sq);
+    if (!square) return Refusal("bad square: " + sq);
+    const std::optional<chess::Color> side = read_color(color);
+    if (!side) return Refusal("bad color: " + color + " (use white|black)");
+    const chess::BitBoard found =
+        chess::attackers_to(board, *square, board.occupied()) & board.colors[chess::index(*side)];
+    std::vector<std::string> squares;
+    squares.reserve(std::size_t(found.count()));
+    for (const chess::Square s : found) squares.push_back(square_text(s));
+    return squares;
+}
+
+}  // namespace morvek

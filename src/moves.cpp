@@ -1,0 +1,34 @@
+// Listing the legal moves and playing one.
+#include <string>
+#include <vector>
+
+#include "chess/movegen.h"
+#include "chess/play.h"
+#include "chess/uci.h"
+#include "operation.h"
+
+namespace morvek {
+
+std::vector<std::string> legal_moves(const chess::Board& board) {
+    const std::vector<chess::Move> moves = chess::legal_moves_vec(board);
+    std::vector<std::string> texts;
+    texts.reserve(moves.size());
+    for (const chess::Move& m : moves) {
+        char text[8];
+        texts.emplace_back(text, chess::write_uci_move(text, board, m));
+    }
+    return texts;
+}
+
+Answer<std::string> apply_uci(const chess::Board& board, const std::string& uci) {
+    const auto move = chess::parse_uci_move(board, uci);
+    if (!move)
+        return Refusal("bad move " + uci + ": " + std::string(chess::debug_name(move.error())));
+    chess::Board next = board;
+    const auto played = chess::play(next, move.value());
+    if (!played)
+        return Refusal("illegal move " + uci + ": " + std::string(chess::debug_name(played.error())));
+    return chess::to_fen(next);
+}
+
+}  // namespace morvek
