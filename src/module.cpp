@@ -28,6 +28,8 @@ constexpr FunctionDescription<1> PIECE_LIST{"piece_list", {"fen"}};
 constexpr FunctionDescription<1> LEGAL_MOVES{"legal_moves", {"fen"}};
 constexpr FunctionDescription<3> ATTACKERS{"attackers", {"fen", "sq", "color"}};
 constexpr FunctionDescription<2> APPLY_UCI{"apply_uci", {"fen", "uci"}};
+constexpr FunctionDescription<2> UCI_TO_SAN{"uci_to_san", {"fen", "uci"}};
+constexpr FunctionDescription<2> SAN_TO_UCI{"san_to_uci", {"fen", "san"}};
 constexpr FunctionDescription<2> SEE_MOVE{"see_move", {"fen", "uci"}};
 constexpr FunctionDescription<1> NULL_MOVE_FEN{"null_move_fen", {"fen"}};
 constexpr FunctionDescription<1> IS_CHECK{"is_check", {"fen"}};
@@ -39,6 +41,8 @@ PyMethodDef FUNCTIONS[] = {
     row<LEGAL_MOVES, legal_moves>(LEGAL_MOVES_DOC),
     row<ATTACKERS, attackers>(ATTACKERS_DOC),
     row<APPLY_UCI, apply_uci>(APPLY_UCI_DOC),
+    row<UCI_TO_SAN, uci_to_san>(UCI_TO_SAN_DOC),
+    row<SAN_TO_UCI, san_to_uci>(SAN_TO_UCI_DOC),
     row<SEE_MOVE, see_move>(SEE_MOVE_DOC),
     row<NULL_MOVE_FEN, null_move_fen>(NULL_MOVE_FEN_DOC),
     row<IS_CHECK, is_check>(IS_CHECK_DOC),

@@ -59,6 +59,8 @@ std::vector<std::string> legal_moves(const chess::Board& board);
 Answer<std::vector<std::string>> attackers(const chess::Board& board, const std::string& sq,
                                            const std::string& color);
 Answer<std::string> apply_uci(const chess::Board& board, const std::string& uci);
+Answer<std::string> uci_to_san(const chess::Board& board, const std::string& uci);
+Answer<std::string> san_to_uci(const chess::Board& board, const std::string& san);
 Answer<int> see_move(const chess::Board& board, const std::string& uci);
 Answer<std::string> null_move_fen(const chess::Board& board);
 bool is_check(const chess::Board& board);
