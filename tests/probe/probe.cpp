@@ -1,0 +1,46 @@
+// A test-only module that runs the core's routines without the legality checks the real
+// operations make first, so that the tests can reach the internal checks and see them arrive
+// as PanicException through the same frame as every real call.
+#include <Python.h>
+
+#include <string>
+
+#include "chess/play.h"
+#include "chess/uci.h"
+#include "frame.h"
+#include "san.h"
+#include "see/see.h"
+
+namespace morvek {
+namespace {
+
+Answer<std::string> unchecked(const chess::Board& board, const std::string& routine,
+                              const std::string& uci) {
+    const auto move = chess::parse_uci_move(board, uci);
+    if (!move) return Refusal("bad move " + uci);
+    if (routine == "san") return san_body(board, move.value());
+    if (routine == "see") return std::to_string(chess::see(board, move.value().from, move.value().to));
+    if (routine == "play") {
+        chess::Board next = board;
+        chess::play_unchecked(next, move.value());
+        return chess::to_fen(next);
+    }
+    return Refusal("unknown routine " + routine);
+}
+
+constexpr FunctionDescription<3> UNCHECKED{"unchecked", {"fen", "routine", "uci"}};
+
+PyMethodDef FUNCTIONS[] = {
+    {"unchecked",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<UNCHECKED, unchecked>)),
+     METH_VARARGS | METH_KEYWORDS, "unchecked(fen, routine, uci)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef MODULE_DEF = {PyModuleDef_HEAD_INIT, "_morvek_probe", "", 0, FUNCTIONS,
+                          nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+}  // namespace morvek
+
+PyMODINIT_FUNC PyInit__morvek_probe(void) { return PyModule_Create2(&morvek::MODULE_DEF, PYTHON_ABI_VERSION); }
