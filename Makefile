@@ -9,7 +9,7 @@ ONLY ?=
 
 MODULE := $(BUILD_DIR)/morvek_board.abi3.so
 
-.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench clean
+.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench bench-perft perft-deep clean
 
 all: build
 
@@ -55,6 +55,15 @@ sanitize: deps
 bench: build
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target benchmarks
 	$(BUILD_DIR)/benchmarks
+
+# Perft speed against Stockfish's `go perft`, side by side (Stockfish comes from Debian).
+bench-perft: build
+	@tools/deps.sh stockfish
+	$(PYTHON) bench/perft_vs_stockfish.py --perft $(BUILD_DIR)/perft --stockfish /usr/games/stockfish
+
+# The perft counts above 20 million nodes, which the default test run leaves out (minutes).
+perft-deep: build
+	MORVEK_PERFT_DEEP=1 $(BUILD_DIR)/cpp_tests --gtest_filter='Perft.*'
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

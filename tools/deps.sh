@@ -4,6 +4,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ binutils libgtest-dev libbenchmark-dev)
+# Extra packages a target asks for by name, e.g. `tools/deps.sh stockfish` for the perft race.
+packages+=("$@")
 # The system interpreter needs ensurepip for its virtual environment.
 if [[ -x /usr/bin/python3 ]]; then
     packages+=(python3-venv)
