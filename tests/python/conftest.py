@@ -18,3 +18,14 @@ import morvek_board  # noqa: E402
 
 if pathlib.Path(morvek_board.__file__).resolve() != MODULE_FILE:
     pytest.exit(f"imported {morvek_board.__file__} instead of {MODULE_FILE}", returncode=4)
+
+
+START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
+
+
+def value_error(function, *args):
+    """The message of the ValueError that the call raises; a subclass would be a different error."""
+    with pytest.raises(ValueError) as raised:
+        function(*args)
+    assert type(raised.value) is ValueError
+    return str(raised.value)

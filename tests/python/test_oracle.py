@@ -1,0 +1,229 @@
+"""legal_moves, apply_uci, is_check, null_move_fen and attackers compared with python-chess on
+the positions of seeded random games, standard and Chess960.
+
+Where the two differ by design, the expected value is derived from python-chess's answer:
+- move order: ours is the fixed generation order, rebuilt here from python-chess's moves and
+  pins; python-chess has an order of its own;
+- castling text: ours is the king's move to the g- or c-file; in Chess960 mode python-chess
+  writes king-onto-rook;
+- en passant: ours is written after every double push, python-chess's default FEN writes it
+  only when a capture is legal, so positions are exchanged with en_passant="fen";
+- castling letters: ours writes K/Q/k/q whatever the rook's file;
+- clocks: ours stop at 100 and 65535;
+- FEN reading: ours refuses some texts python-chess accepts (adjacent kings, en passant
+  squares without the double-push geometry), none of which a real game produces.
+"""
+
+import functools
+import random
+
+import chess
+import pytest
+
+from conftest import value_error
+from morvek_board import apply_uci, attackers, is_check, legal_moves, null_move_fen, side_to_move
+
+PLIES = 80
+GAMES = [(False, seed) for seed in range(5)] + [(True, seed) for seed in range(8)]
+
+
+def pick(rng, board):
+    """A random move, biased towards checks; en passant, double pushes that allow it, and
+    promotion; then towards clearing the back rank (castling then stays possible for a while),
+    pawn moves and captures."""
+    moves = list(board.legal_moves)
+    enemy_pawns = board.pieces_mask(chess.PAWN, not board.turn)
+    rare = [
+        m
+        for m in moves
+        if board.is_en_passant(m)
+        or m.promotion
+        or (
+            board.piece_type_at(m.from_square) == chess.PAWN
+            and abs(m.to_square - m.from_square) == 16
+            and chess.BB_KING_ATTACKS[m.to_square] & chess.BB_RANKS[m.to_square // 8] & enemy_pawns
+        )
+    ]
+    home = back_rank(board.turn)
+    developing = [
+        m
+        for m in moves
+        if chess.BB_SQUARES[m.from_square] & home
+        and board.piece_type_at(m.from_square) in (chess.KNIGHT, chess.BISHOP, chess.QUEEN)
+    ]
+    pawns = [m for m in moves if board.piece_type_at(m.from_square) == chess.PAWN]
+    captures = [m for m in moves if board.is_capture(m)]
+    roll = rng.random()
+    if roll < 0.15:
+        checks = [m for m in moves if board.gives_check(m)]
+        if checks:
+            return rng.choice(checks)
+    for choices, below in ((rare, 0.8), (developing, 0.5), (pawns, 0.7), (captures, 0.8)):
+        if choices and roll < below:
+            return rng.choice(choices)
+    return rng.choice(moves)
+
+
+@functools.lru_cache(maxsize=None)
+def game(chess960, seed):
+    rng = random.Random(seed)
+    board = chess.Board.from_chess960_pos(rng.randrange(960)) if chess960 else chess.Board()
+    # Late clocks in some games, so that ours reach their caps.
+    board.halfmove_clock = rng.choice((0, 100))
+    board.fullmove_number = rng.choice((1, 65510))
+    positions = []
+    for _ in range(PLIES):
+        positions.append(board.copy(stack=False))
+        if not any(board.legal_moves):
+            break
+        board.push(pick(rng, board))
+    return positions
+
+
+def capped_clocks(board):
+    return [str(min(board.halfmove_clock, 100)), str(min(board.fullmove_number, 65535))]
+
+
+def fen_of(board):
+    fields = board.fen(shredder=board.chess960, en_passant="fen").split(" ")
+    return " ".join(fields[:4] + capped_clocks(board))
+
+
+def back_rank(color):
+    return chess.BB_RANK_1 if color == chess.WHITE else chess.BB_RANK_8
+
+
+def rook_square(board, move):
+    if board.chess960:
+        return move.to_square
+    file = 7 if chess.square_file(move.to_square) == 6 else 0
+    return chess.square(file, chess.square_rank(move.from_square))
+
+
+def our_text(board, move):
+    if board.is_castling(move):
+        target = "g" if board.is_kingside_castling(move) else "c"
+        return chess.square_name(move.from_square) + target + chess.square_name(move.from_square)[1]
+    return move.uci()
+
+
+def input_text(board, move):
+    """The text our reader takes for the move: away from the e-file, castling is king-onto-rook."""
+    if board.is_castling(move) and chess.square_file(move.from_square) != 4:
+        return chess.square_name(move.from_square) + chess.square_name(rook_square(board, move))
+    return our_text(board, move)
+
+
+def generation_key(board, move):
+    """Kind; unpinned, pinned or en passant; from square; to square (for castling the rook's);
+    promotion."""
+    kind = board.piece_type_at(move.from_square)
+    if board.is_en_passant(move):
+        group = 2
+    else:
+        group = int(kind != chess.KING and board.is_pinned(board.turn, move.from_square))
+    target = rook_square(board, move) if board.is_castling(move) else move.to_square
+    return kind, group, move.from_square, target, move.promotion or 0
+
+
+def castling_letters(board):
+    text = ""
+    for color, letters in ((chess.WHITE, "KQ"), (chess.BLACK, "kq")):
+        king = chess.square_file(board.king(color))
+        rights = board.castling_rights & back_rank(color)
+        rook_files = [chess.square_file(square) for square in chess.scan_forward(rights)]
+        text += letters[0] * any(f > king for f in rook_files)
+        text += letters[1] * any(f < king for f in rook_files)
+    return text or "-"
+
+
+def our_fen(board):
+    placement, side, _, en_passant = board.fen(en_passant="fen").split(" ")[:4]
+    return " ".join([placement, side, castling_letters(board), en_passant] + capped_clocks(board))
+
+
+def positions(chess960, seed):
+    return [(board, fen_of(board)) for board in game(chess960, seed)]
+
+
+@pytest.mark.parametrize("chess960, seed", GAMES)
+def test_legal_moves_and_check(chess960, seed):
+    for board, fen in positions(chess960, seed):
+        in_order = sorted(board.legal_moves, key=lambda m: generation_key(board, m))
+        assert legal_moves(fen) == [our_text(board, m) for m in in_order], fen
+        assert is_check(fen) is board.is_check(), fen
+
+
+def rich(board, index):
+    """Positions with castling, en passant, a promotion or check, and a third of the rest:
+    writing python-chess's FEN after every move is the slow part of these tests."""
+    if index % 3 == 0 or board.is_check():
+        return True
+    moves = board.legal_moves
+    return any(board.is_castling(m) or board.is_en_passant(m) or m.promotion for m in moves)
+
+
+@pytest.mark.parametrize("chess960, seed", GAMES)
+def test_position_after_each_move(chess960, seed):
+    for index, (board, fen) in enumerate(positions(chess960, seed)):
+        if not rich(board, index):
+            continue
+        for move in board.legal_moves:
+            text = input_text(board, move)
+            board.push(move)
+            expected = our_fen(board)
+            board.pop()
+            assert apply_uci(fen, text) == expected, (fen, text)
+
+
+@pytest.mark.parametrize("chess960, seed", GAMES)
+def test_null_move(chess960, seed):
+    for board, fen in positions(chess960, seed):
+        if board.is_check():
+            assert value_error(null_move_fen, fen) == "null move illegal (in check)"
+            continue
+        board.push(chess.Move.null())
+        expected = our_fen(board)
+        board.pop()
+        assert null_move_fen(fen) == expected, fen
+
+
+@pytest.mark.parametrize("chess960, seed", GAMES)
+def test_attackers(chess960, seed):
+    for board, fen in positions(chess960, seed)[::4]:
+        for square in chess.SQUARES:
+            for color, word in ((chess.WHITE, "white"), (chess.BLACK, "black")):
+                found = chess.scan_forward(board.attackers_mask(color, square))
+                expected = [chess.square_name(s) for s in found]
+                name = chess.square_name(square)
+                assert attackers(fen, name, word) == expected, (fen, name, word)
+
+
+@pytest.mark.parametrize("chess960, seed", GAMES)
+def test_every_listed_move_is_accepted(chess960, seed):
+    for board, fen in positions(chess960, seed):
+        king = board.king(board.turn)
+        on_e_file = chess.square_file(king) == 4
+        has_rights = bool(board.castling_rights & back_rank(board.turn))
+        # K/Q/k/q output names the a- and h-file rooks on reading: a right on another file
+        # cannot be read back.
+        rook_files = {chess.square_file(s) for s in chess.scan_forward(board.castling_rights)}
+        standard_files = rook_files <= {0, 7}
+        next_side = "black" if board.turn == chess.WHITE else "white"
+        for text in legal_moves(fen):
+            if has_rights and not on_e_file and chess.parse_square(text[:2]) == king:
+                # A castling text is read back as a plain king move, played or refused as such.
+                try:
+                    result = apply_uci(fen, text)
+                except ValueError as error:
+                    assert str(error) == f"illegal move {text}: IllegalMoveError", fen
+                    continue
+            else:
+                result = apply_uci(fen, text)
+            if standard_files:
+                assert side_to_move(result) == next_side, (fen, text, result)
+            else:
+                try:
+                    assert side_to_move(result) == next_side, (fen, text, result)
+                except ValueError as error:
+                    assert str(error) == "bad FEN: InvalidCastlingRights", (fen, text, result)
