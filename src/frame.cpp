@@ -147,7 +147,7 @@ void argument_extraction_error(const char* parameter_name) {
 
 }  // namespace
 
-std::optional<std::string> extract_string(PyObject* value, const char* parameter_name) {
+std::optional<std::string_view> extract_string(PyObject* value, const char* parameter_name) {
     if (!PyUnicode_Check(value)) {
         PyRef type = type_name(value);
         if (type)
@@ -156,15 +156,17 @@ std::optional<std::string> extract_string(PyObject* value, const char* parameter
         argument_extraction_error(parameter_name);
         return std::nullopt;
     }
-    // The 3.9 stable ABI has no direct view of a str's UTF-8 form, so it goes through bytes.
-    PyRef utf8 = PyRef::steal(PyUnicode_AsUTF8String(value));
-    char* bytes = nullptr;
+    // The interpreter's own converter hands out the UTF-8 form the str keeps (for ASCII text,
+    // its very characters) without the bytes object that PyUnicode_AsUTF8String would build
+    // for every call. The view lives as long as the str, which the caller's slot holds for
+    // the whole call. A lone surrogate fails here with the interpreter's UnicodeEncodeError.
+    const char* data = nullptr;
     Py_ssize_t size = 0;
-    if (!utf8 || PyBytes_AsStringAndSize(utf8.get(), &bytes, &size) < 0) {
+    if (!PyArg_Parse(value, "s#", &data, &size)) {
         argument_extraction_error(parameter_name);
         return std::nullopt;
     }
-    return std::string(bytes, std::size_t(size));
+    return std::string_view(data, std::size_t(size));
 }
 
 namespace {

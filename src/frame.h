@@ -43,8 +43,9 @@ bool extract_arguments_tuple_dict(const char* func_name, const char* const* para
                                   std::size_t count, PyObject* args, PyObject* kwargs,
                                   PyRef* slots);
 
-// An owned UTF-8 copy of a str argument; a TypeError names the parameter.
-std::optional<std::string> extract_string(PyObject* value, const char* parameter_name);
+// The UTF-8 text of a str argument, valid while the str lives; a TypeError names the
+// parameter.
+std::optional<std::string_view> extract_string(PyObject* value, const char* parameter_name);
 
 void raise_refusal(const Refusal& refusal);
 void raise_invariant_failure(const chess::InvariantFailure& failure);
@@ -87,9 +88,9 @@ PyObject* call_body(PyObject* args, PyObject* kwargs) {
     if (!extract_arguments_tuple_dict(Description.func_name, names.data(), N, args, kwargs,
                                       slots.data()))
         return nullptr;
-    std::array<std::string, N> texts;
+    std::array<std::string_view, N> texts;
     for (std::size_t i = 0; i < N; ++i) {
-        std::optional<std::string> text = extract_string(slots[i].get(), names[i]);
+        std::optional<std::string_view> text = extract_string(slots[i].get(), names[i]);
         if (!text) return nullptr;
         texts[i] = std::move(*text);
     }

@@ -18,7 +18,7 @@ std::string square_text(chess::Square s) {
 
 const char* color_word(chess::Color c) { return c == chess::Color::White ? "white" : "black"; }
 
-std::optional<chess::Color> read_color(const std::string& text) {
+std::optional<chess::Color> read_color(std::string_view text) {
     if (text == "w" || text == "white") return chess::Color::White;
     if (text == "b" || text == "black") return chess::Color::Black;
     return std::nullopt;
@@ -38,12 +38,12 @@ std::vector<SquareTriple> piece_list(const chess::Board& board) {
     return pieces;
 }
 
-Answer<std::vector<std::string>> attackers(const chess::Board& board, const std::string& sq,
-                                           const std::string& color) {
+Answer<std::vector<std::string>> attackers(const chess::Board& board, std::string_view sq,
+                                           std::string_view color) {
     const std::optional<chess::Square> square = chess::parse_square(sq);
-    if (!square) return Refusal("bad square: " + sq);
+    if (!square) return Refusal("bad square: " + std::string(sq));
     const std::optional<chess::Color> side = read_color(color);
-    if (!side) return Refusal("bad color: " + color + " (use white|black)");
+    if (!side) return Refusal("bad color: " + std::string(color) + " (use white|black)");
     const chess::BitBoard found =
         chess::attackers_to(board, *square, board.occupied()) & board.colors[chess::index(*side)];
     std::vector<std::string> squares;

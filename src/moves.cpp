@@ -20,14 +20,14 @@ std::vector<std::string> legal_moves(const chess::Board& board) {
     return texts;
 }
 
-Answer<std::string> apply_uci(const chess::Board& board, const std::string& uci) {
+Answer<std::string> apply_uci(const chess::Board& board, std::string_view uci) {
     const auto move = chess::parse_uci_move(board, uci);
     if (!move)
-        return Refusal("bad move " + uci + ": " + std::string(chess::debug_name(move.error())));
+        return Refusal("bad move " + std::string(uci) + ": " + std::string(chess::debug_name(move.error())));
     chess::Board next = board;
     const auto played = chess::play(next, move.value());
     if (!played)
-        return Refusal("illegal move " + uci + ": " + std::string(chess::debug_name(played.error())));
+        return Refusal("illegal move " + std::string(uci) + ": " + std::string(chess::debug_name(played.error())));
     return chess::to_fen(next);
 }
 

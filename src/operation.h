@@ -2,7 +2,7 @@
 //
 // An operation body is a free function in its own file (src/moves.cpp, src/san.cpp, ...):
 //
-//     Answer<std::string> apply_uci(const chess::Board& board, const std::string& uci);
+//     Answer<std::string> apply_uci(const chess::Board& board, std::string_view uci);
 //
 // The frame has already done the steps every function shares, in this order: the parameter
 // slots are filled, every argument is copied out as UTF-8 (exactly the caller's characters,
@@ -56,12 +56,12 @@ Answer<chess::Board> parse_board(std::string_view fen);
 // The bodies, in the order of the module's function table.
 std::vector<SquareTriple> piece_list(const chess::Board& board);
 std::vector<std::string> legal_moves(const chess::Board& board);
-Answer<std::vector<std::string>> attackers(const chess::Board& board, const std::string& sq,
-                                           const std::string& color);
-Answer<std::string> apply_uci(const chess::Board& board, const std::string& uci);
-Answer<std::string> uci_to_san(const chess::Board& board, const std::string& uci);
-Answer<std::string> san_to_uci(const chess::Board& board, const std::string& san);
-Answer<int> see_move(const chess::Board& board, const std::string& uci);
+Answer<std::vector<std::string>> attackers(const chess::Board& board, std::string_view sq,
+                                           std::string_view color);
+Answer<std::string> apply_uci(const chess::Board& board, std::string_view uci);
+Answer<std::string> uci_to_san(const chess::Board& board, std::string_view uci);
+Answer<std::string> san_to_uci(const chess::Board& board, std::string_view san);
+Answer<int> see_move(const chess::Board& board, std::string_view uci);
 Answer<std::string> null_move_fen(const chess::Board& board);
 bool is_check(const chess::Board& board);
 Answer<std::string> side_to_move(const chess::Board& board);

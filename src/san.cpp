@@ -146,11 +146,11 @@ std::string normalize_san(std::string_view text) {
     return std::string(trim(out));
 }
 
-Answer<std::string> uci_to_san(const Board& board, const std::string& uci) {
+Answer<std::string> uci_to_san(const Board& board, std::string_view uci) {
     const auto move = chess::parse_uci_move(board, uci);
     if (!move)
-        return Refusal("bad move " + uci + ": " + std::string(chess::debug_name(move.error())));
-    if (!chess::is_legal(board, move.value())) return Refusal("illegal move: " + uci);
+        return Refusal("bad move " + std::string(uci) + ": " + std::string(chess::debug_name(move.error())));
+    if (!chess::is_legal(board, move.value())) return Refusal("illegal move: " + std::string(uci));
     std::string san = san_body(board, move.value());
     Board after = board;
     chess::play_unchecked(after, move.value());
@@ -159,7 +159,7 @@ Answer<std::string> uci_to_san(const Board& board, const std::string& uci) {
     return san;
 }
 
-Answer<std::string> san_to_uci(const Board& board, const std::string& san) {
+Answer<std::string> san_to_uci(const Board& board, std::string_view san) {
     const std::string target = normalize_san(san);
     const std::vector<Move> legal = chess::legal_moves_vec(board);
     // The writer's texts need no normalising: they hold no white space, signs, zeros or marks.
@@ -168,7 +168,7 @@ Answer<std::string> san_to_uci(const Board& board, const std::string& san) {
         char text[8];
         return std::string(text, chess::write_uci_move(text, board, m));
     }
-    return Refusal("no legal move matches SAN '" + san + "'");
+    return Refusal("no legal move matches SAN '" + std::string(san) + "'");
 }
 
 }  // namespace morvek

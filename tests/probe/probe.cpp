@@ -14,10 +14,10 @@
 namespace morvek {
 namespace {
 
-Answer<std::string> unchecked(const chess::Board& board, const std::string& routine,
-                              const std::string& uci) {
+Answer<std::string> unchecked(const chess::Board& board, std::string_view routine,
+                              std::string_view uci) {
     const auto move = chess::parse_uci_move(board, uci);
-    if (!move) return Refusal("bad move " + uci);
+    if (!move) return Refusal("bad move " + std::string(uci));
     if (routine == "san") return san_body(board, move.value());
     if (routine == "see") return std::to_string(chess::see(board, move.value().from, move.value().to));
     if (routine == "play") {
@@ -25,7 +25,7 @@ Answer<std::string> unchecked(const chess::Board& board, const std::string& rout
         chess::play_unchecked(next, move.value());
         return chess::to_fen(next);
     }
-    return Refusal("unknown routine " + routine);
+    return Refusal("unknown routine " + std::string(routine));
 }
 
 constexpr FunctionDescription<3> UNCHECKED{"unchecked", {"fen", "routine", "uci"}};
