@@ -1,0 +1,122 @@
+// The floor for the module's call cost: ten limited-API functions with the same names,
+// parameters and calling convention (positional tuple plus keyword dictionary), which take
+// their str arguments as UTF-8 the way the interpreter does it for an extension, build a
+// result of the configured shape, and compute nothing.
+//
+//   import _floor; _floor.shape("legal_moves", "list_str", 48, 4); _floor.legal_moves(fen)
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+enum class Kind { Str, ListStr, ListTriple, Int, Bool };
+
+struct Shape {
+    Kind kind = Kind::Str;
+    Py_ssize_t count = 0;
+    Py_ssize_t length = 0;
+};
+
+Shape shapes[10];
+const char* const NAMES[10] = {"piece_list", "legal_moves", "attackers",     "apply_uci", "uci_to_san",
+                               "san_to_uci", "see_move",    "null_move_fen", "is_check",  "side_to_move"};
+const char TEXT[128] = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP";
+
+PyObject* build(const Shape& s) {
+    switch (s.kind) {
+        case Kind::Str: return PyUnicode_FromStringAndSize(TEXT, s.length);
+        case Kind::Int: return PyLong_FromLong(long(s.count));
+        case Kind::Bool: return PyBool_FromLong(s.count != 0);
+        case Kind::ListStr: {
+            PyObject* list = PyList_New(s.count);
+            if (!list) return nullptr;
+            for (Py_ssize_t i = 0; i < s.count; ++i) {
+                PyObject* item = PyUnicode_FromStringAndSize(TEXT, s.length);
+                if (!item || PyList_SetItem(list, i, item) < 0) {
+                    Py_DECREF(list);
+                    return nullptr;
+                }
+            }
+            return list;
+        }
+        case Kind::ListTriple: {
+            PyObject* list = PyList_New(s.count);
+            if (!list) return nullptr;
+            for (Py_ssize_t i = 0; i < s.count; ++i) {
+                PyObject* tuple = Py_BuildValue("(s#s#s#)", TEXT, Py_ssize_t(2), TEXT, Py_ssize_t(1), TEXT,
+                                                Py_ssize_t(5));
+                if (!tuple || PyList_SetItem(list, i, tuple) < 0) {
+                    Py_DECREF(list);
+                    return nullptr;
+                }
+            }
+            return list;
+        }
+    }
+    return nullptr;
+}
+
+template <int Index, int Arity>
+PyObject* floor_function(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* one[] = {"fen", nullptr};
+    static const char* two[] = {"fen", Index == 5 ? "san" : "uci", nullptr};
+    static const char* three[] = {"fen", "sq", "color", nullptr};
+    const char* texts[3];
+    Py_ssize_t sizes[3];
+    int ok;
+    if constexpr (Arity == 1)
+        ok = PyArg_ParseTupleAndKeywords(args, kwargs, "s#", const_cast<char**>(one), &texts[0], &sizes[0]);
+    else if constexpr (Arity == 2)
+        ok = PyArg_ParseTupleAndKeywords(args, kwargs, "s#s#", const_cast<char**>(two), &texts[0], &sizes[0],
+                                         &texts[1], &sizes[1]);
+    else
+        ok = PyArg_ParseTupleAndKeywords(args, kwargs, "s#s#s#", const_cast<char**>(three), &texts[0],
+                                         &sizes[0], &texts[1], &sizes[1], &texts[2], &sizes[2]);
+    if (!ok) return nullptr;
+    // The owned copies every call of ours makes.
+    std::string copies[Arity];
+    for (int i = 0; i < Arity; ++i) copies[i].assign(texts[i], std::size_t(sizes[i]));
+    return build(shapes[Index]);
+}
+
+PyObject* set_shape(PyObject*, PyObject* args) {
+    const char* name;
+    const char* kind;
+    Py_ssize_t count, length;
+    if (!PyArg_ParseTuple(args, "ssnn", &name, &kind, &count, &length)) return nullptr;
+    for (int i = 0; i < 10; ++i) {
+        if (std::strcmp(name, NAMES[i]) != 0) continue;
+        Shape s{Kind::Str, count, length};
+        if (!std::strcmp(kind, "str")) s.kind = Kind::Str;
+        else if (!std::strcmp(kind, "list_str")) s.kind = Kind::ListStr;
+        else if (!std::strcmp(kind, "list_triple")) s.kind = Kind::ListTriple;
+        else if (!std::strcmp(kind, "int")) s.kind = Kind::Int;
+        else if (!std::strcmp(kind, "bool")) s.kind = Kind::Bool;
+        else break;
+        if (length > Py_ssize_t(sizeof TEXT) - 1) break;
+        shapes[i] = s;
+        Py_RETURN_NONE;
+    }
+    PyErr_SetString(PyExc_ValueError, "unknown function or shape");
+    return nullptr;
+}
+
+#define FLOOR(i, arity)                                                                            \
+    {NAMES[i], reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(floor_function<i, arity>)), \
+     METH_VARARGS | METH_KEYWORDS, nullptr}
+
+PyMethodDef METHODS[] = {
+    FLOOR(0, 1), FLOOR(1, 1), FLOOR(2, 3), FLOOR(3, 2), FLOOR(4, 2), FLOOR(5, 2), FLOOR(6, 2),
+    FLOOR(7, 1), FLOOR(8, 1), FLOOR(9, 1),
+    {"shape", set_shape, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef MODULE = {PyModuleDef_HEAD_INIT, "_floor", "", 0, METHODS, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__floor(void) { return PyModule_Create2(&MODULE, PYTHON_ABI_VERSION); }
