@@ -6,12 +6,11 @@
 
 namespace chess {
 
-std::uint64_t compute_hash(const Board& board) {
+namespace {
+
+// Everything in the key but the pieces: castling rights, en passant file, side to move.
+std::uint64_t compute_hash_of_state(const Board& board) {
     std::uint64_t h = 0;
-    for (unsigned c = 0; c < 2; ++c)
-        for (unsigned p = 0; p < PIECE_KINDS; ++p)
-            for (const Square s : board.colored_pieces(Color(c), Piece(p)))
-                h ^= keys::piece(Color(c), Piece(p), s);
     for (unsigned c = 0; c < 2; ++c) {
         const CastleRights& r = board.castle_rights[c];
         if (r.short_) h ^= keys::castle(Color(c), *r.short_);
@@ -19,6 +18,17 @@ std::uint64_t compute_hash(const Board& board) {
     }
     if (board.en_passant) h ^= keys::en_passant(*board.en_passant);
     if (board.side_to_move == Color::Black) h ^= keys::black_to_move();
+    return h;
+}
+
+}  // namespace
+
+std::uint64_t compute_hash(const Board& board) {
+    std::uint64_t h = compute_hash_of_state(board);
+    for (unsigned c = 0; c < 2; ++c)
+        for (unsigned p = 0; p < PIECE_KINDS; ++p)
+            for (const Square s : board.colored_pieces(Color(c), Piece(p)))
+                h ^= keys::piece(Color(c), Piece(p), s);
     return h;
 }
 
@@ -61,74 +71,104 @@ namespace {
 // and trailing spaces give empty fields.
 class Fields {
   public:
-    explicit Fields(std::string_view text) : rest_(text) {}
+    explicit Fields(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
     std::optional<std::string_view> next() {
         if (done_) return std::nullopt;
-        const std::size_t space = rest_.find(' ');
-        if (space == std::string_view::npos) {
+        const char* start = p_;
+        while (p_ != end_ && *p_ != ' ') ++p_;  // fields after the first are a few bytes long
+        const std::string_view field(start, std::size_t(p_ - start));
+        if (p_ == end_)
             done_ = true;
-            return rest_;
-        }
-        const std::string_view field = rest_.substr(0, space);
-        rest_.remove_prefix(space + 1);
+        else
+            ++p_;
         return field;
     }
+    // The placement reader scans the first field itself and says where it stopped.
+    void skip_to(const char* p) { p_ = p; }
+    const char* position() const { return p_; }
+    const char* end() const { return end_; }
 
   private:
-    std::string_view rest_;
+    const char* p_;
+    const char* end_;
     bool done_ = false;
 };
+// What one character of the placement field means, so that the common cases (a piece, a run
+// of empty squares) cost one table read and one branch.
+struct PlacementChar {
+    std::uint8_t kind;   // 0: anything else, 1: digit, 2: piece
+    std::uint8_t value;  // the digit's value, or colour * 6 + piece
+};
 
-std::optional<Piece> piece_from_letter(char lower) {
-    switch (lower) {
-        case 'p': return Piece::Pawn;
-        case 'n': return Piece::Knight;
-        case 'b': return Piece::Bishop;
-        case 'r': return Piece::Rook;
-        case 'q': return Piece::Queen;
-        case 'k': return Piece::King;
-        default: return std::nullopt;
+constexpr std::array<PlacementChar, 256> make_placement_chars() {
+    std::array<PlacementChar, 256> t{};
+    for (char d = '0'; d <= '9'; ++d) t[std::uint8_t(d)] = {1, std::uint8_t(d - '0')};
+    const char* letters = "pnbrqk";
+    for (std::uint8_t p = 0; p < PIECE_KINDS; ++p) {
+        t[std::uint8_t(letters[p] - 'a' + 'A')] = {2, p};
+        t[std::uint8_t(letters[p])] = {2, std::uint8_t(PIECE_KINDS + p)};
     }
+    return t;
 }
+
+constexpr std::array<PlacementChar, 256> PLACEMENT_CHARS = make_placement_chars();
 
 constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
-bool read_rank(Board& b, std::string_view group, Rank rank) {
-    if (group.empty()) return false;
-    unsigned file = 0;
-    for (const char ch : group) {
-        if (ch >= '0' && ch <= '9') {
-            file += unsigned(ch - '0');
-            if (file > 8) return false;  // can never come back down to exactly 8
+// Reads the first field, up to the first space, in one pass from the left with the first
+// group taken as rank 8; fewer than eight groups fill the ranks from rank 1 upward, so the
+// pieces then move down by the missing ranks. Every failure in this field is the same error,
+// so the order in which they are found does not matter. Returns where it stopped (the space
+// or the end), or null on failure. The pieces' hash keys are gathered on the way.
+const char* read_placement(Board& b, const char* p, const char* end) {
+    std::uint64_t sets[2 * PIECE_KINDS] = {}, hash = 0;
+    unsigned group = 0, file = 0;
+    bool group_empty = true;
+    for (; p != end; ++p) {
+        const PlacementChar c = PLACEMENT_CHARS[std::uint8_t(*p)];
+        if (c.kind == 2) {
+            if (file >= 8) return nullptr;
+            const unsigned sq = (7 - group) * 8 + file;
+            sets[c.value] |= std::uint64_t(1) << sq;
+            hash ^= (&keys::KEYS.piece[0][0][0])[c.value * 64 + sq];  // [colour][piece][square]
+            ++file;
+        } else if (c.kind == 1) {
+            file += c.value;
+            if (file > 8) return nullptr;  // can never come back down to exactly 8
+        } else if (*p == '/') {
+            if (group_empty || file != 8 || group == 7) return nullptr;  // the ninth group
+            ++group;
+            file = 0;
+            group_empty = true;
             continue;
+        } else if (*p == ' ') {
+            break;
+        } else {
+            return nullptr;
         }
-        const std::optional<Piece> p = piece_from_letter(ascii_lower(ch));
-        if (!p || file >= 8) return false;
-        const Color c = ch >= 'a' ? Color::Black : Color::White;
-        const Square s = make_square(File(file), rank);
-        b.pieces[index(*p)] |= BitBoard::from(s);
-        b.colors[index(c)] |= BitBoard::from(s);
-        ++file;
+        group_empty = false;
     }
-    return file == 8;
-}
-
-// The groups are read from the last (rank 1) upward; fewer than eight leave the top empty.
-bool read_placement(Board& b, std::string_view field) {
-    for (unsigned rank = 0;; ++rank) {
-        const std::size_t slash = field.rfind('/');
-        const std::string_view group = slash == std::string_view::npos ? field : field.substr(slash + 1);
-        if (rank >= 8 || !read_rank(b, group, Rank(rank))) return false;
-        if (slash == std::string_view::npos) return true;
-        field = field.substr(0, slash);
+    if (group_empty || file != 8) return nullptr;
+    const unsigned shift = (7 - group) * 8;
+    std::uint64_t white = 0, black = 0;
+    for (unsigned k = 0; k < PIECE_KINDS; ++k) {
+        const std::uint64_t w = sets[k] >> shift, x = sets[PIECE_KINDS + k] >> shift;
+        b.pieces[k] = BitBoard{w | x};
+        white |= w;
+        black |= x;
     }
+    b.colors = {BitBoard{white}, BitBoard{black}};
+    // The keys gathered belong to the squares higher up when ranks were missing.
+    b.hash = shift ? compute_hash(b) : hash;
+    return p;
 }
 
 bool side_is_sound(const Board& b, Color c) {
     const BitBoard mine = b.colors[index(c)];
     const BitBoard pawns = mine & b.pieces_of(Piece::Pawn);
-    return mine.count() <= 16 && (mine & b.pieces_of(Piece::King)).count() == 1 &&
-           pawns.count() <= 8 && (pawns & BACK_RANKS).empty();
+    const BitBoard kings = mine & b.pieces_of(Piece::King);
+    return mine.count() <= 16 && kings.any() && !kings.more_than_one() && pawns.count() <= 8 &&
+           (pawns & BACK_RANKS).empty();
 }
 
 bool board_is_sound(const Board& b) {
@@ -218,14 +258,16 @@ std::optional<unsigned> read_number(std::string_view field, unsigned max) {
 
 }  // namespace
 
-Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling) {
-    using E = FenParseError;
-    Board b;
-    Fields fields(text);
+namespace {
 
-    const auto placement = fields.next();
-    if (!placement) return E::MissingField;
-    if (!read_placement(b, *placement)) return E::InvalidBoard;
+// Steps 1 to 4: placement, side to move, the board checks, checkers and pins. They do not
+// depend on how the castling field is read.
+std::optional<FenParseError> read_head(Board& b, Fields& fields) {
+    using E = FenParseError;
+    const char* placed = read_placement(b, fields.position(), fields.end());
+    if (!placed) return E::InvalidBoard;
+    fields.skip_to(placed);
+    (void)fields.next();  // the rest of the first field is empty: it ends at this space
 
     const auto side = fields.next();
     if (!side) return E::MissingField;
@@ -241,7 +283,12 @@ Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_ca
     if (cp.checkers.count() > 2) return E::InvalidBoard;
     b.checkers = cp.checkers;
     b.pinned = cp.pinned;
+    return std::nullopt;
+}
 
+// Steps 5 to 9: castling rights, en passant, the clocks, nothing more.
+std::optional<FenParseError> read_tail(Board& b, Fields& fields, bool file_letter_castling) {
+    using E = FenParseError;
     const auto castling = fields.next();
     if (!castling) return E::MissingField;
     if (!read_castling(b, *castling, file_letter_castling)) return E::InvalidCastlingRights;
@@ -263,7 +310,36 @@ Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_ca
     b.fullmove_number = std::uint16_t(*fm);
 
     if (fields.next()) return E::TooManyFields;
-    b.hash = compute_hash(b);
+    // The pieces' keys came with the placement; White to move with no rights or en passant
+    // was all the rest of the key then held.
+    b.hash ^= compute_hash_of_state(b);
+    return std::nullopt;
+}
+
+}  // namespace
+
+Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling) {
+    Board b;
+    Fields fields(text);
+    if (const auto error = read_head(b, fields)) return *error;
+    if (const auto error = read_tail(b, fields, file_letter_castling)) return *error;
+    return b;
+}
+
+Result<Board, FenParseError> read_fen(std::string_view text) {
+    Board b;
+    Fields fields(text);
+    if (const auto error = read_head(b, fields)) return *error;
+    // A second reading with rook-file letters would repeat the first four steps exactly, so
+    // it starts again from their result.
+    const Board head = b;
+    const Fields rest = fields;
+    const auto error = read_tail(b, fields, false);
+    if (!error) return b;
+    if (*error != FenParseError::InvalidCastlingRights) return *error;
+    b = head;
+    fields = rest;
+    if (const auto again = read_tail(b, fields, true)) return *again;
     return b;
 }
 
@@ -271,21 +347,24 @@ Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_ca
 // FEN writing.
 
 char* write_fen(char* out, const Board& b, bool file_letter_castling) {
+    // Letters by square first, then each rank walked by its occupied squares, so that the
+    // work follows the pieces rather than the 64 squares.
+    char letters[64];
+    for (unsigned c = 0; c < 2; ++c)
+        for (unsigned p = 0; p < PIECE_KINDS; ++p)
+            for (const Square s : b.colored_pieces(Color(c), Piece(p)))
+                letters[index(s)] = (c == 0 ? "PNBRQK" : "pnbrqk")[p];
+    const std::uint64_t occ = b.occupied().bits;
     for (int rank = 7; rank >= 0; --rank) {
-        int empty = 0;
-        for (unsigned file = 0; file < 8; ++file) {
-            const Square s = make_square(File(file), Rank(rank));
-            const std::optional<Piece> p = b.piece_on(s);
-            if (!p) {
-                ++empty;
-                continue;
-            }
-            if (empty) *out++ = char('0' + empty);
-            empty = 0;
-            const char letter = "PNBRQK"[index(*p)];
-            *out++ = b.colors[0].has(s) ? letter : char(letter - 'A' + 'a');
+        unsigned row = unsigned(occ >> (8 * rank)) & 0xFF, file = 0;
+        while (row) {
+            const unsigned f = unsigned(std::countr_zero(row));
+            if (f > file) *out++ = char('0' + (f - file));
+            *out++ = letters[8 * rank + f];
+            file = f + 1;
+            row &= row - 1;
         }
-        if (empty) *out++ = char('0' + empty);
+        if (file < 8) *out++ = char('0' + (8 - file));
         if (rank) *out++ = '/';
     }
     *out++ = ' ';

@@ -86,6 +86,11 @@ CheckersAndPins slider_checkers_and_pins(const Board& board, Color c);
 
 Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling);
 
+// The reading every caller of the module gets: standard castling letters first and, only
+// when the castling field is what they refused, rook-file letters. The result (the board, or
+// the second reading's error) is that of calling from_fen once or twice that way.
+Result<Board, FenParseError> read_fen(std::string_view text);
+
 // The standard form writes castling as K, Q, k, q; the file-letter form as rook files.
 std::string to_fen(const Board& board, bool file_letter_castling = false);
 // Writes into a buffer of at least MAX_FEN_LENGTH bytes; returns the end position.

@@ -8,11 +8,11 @@ namespace morvek {
 
 bool is_check(const chess::Board& board) { return board.checkers.any(); }
 
-Answer<std::string> null_move_fen(const chess::Board& board) {
+Answer<FenText> null_move_fen(const chess::Board& board) {
     if (board.checkers.any()) return Refusal("null move illegal (in check)");
     chess::Board passed = board;
     chess::null_move(passed);
-    return chess::to_fen(passed);
+    return FenText::written([&](char* out) { return chess::write_fen(out, passed); });
 }
 
 }  // namespace morvek

@@ -219,7 +219,7 @@ void abort_at_boundary(const char* why) {
     std::abort();
 }
 
-PyRef to_python(const std::string& text) {
+PyRef to_python(std::string_view text) {
     return PyRef::steal(PyUnicode_FromStringAndSize(text.data(), Py_ssize_t(text.size())));
 }
 
@@ -227,11 +227,11 @@ PyRef to_python(bool value) { return PyRef::steal(PyBool_FromLong(value)); }
 
 PyRef to_python(int value) { return PyRef::steal(PyLong_FromLong(value)); }
 
-PyRef to_python(const std::vector<std::string>& texts) {
+PyRef to_python(const std::vector<ShortText>& texts) {
     PyRef list = PyRef::steal(PyList_New(Py_ssize_t(texts.size())));
     if (!list) return list;
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        PyRef item = to_python(texts[i]);
+        PyRef item = to_python(texts[i].view());
         if (!item) return item;
         // Steals the item even when it fails.
         if (PyList_SetItem(list.get(), Py_ssize_t(i), item.release()) < 0) return PyRef();
@@ -246,7 +246,7 @@ PyRef to_python(const std::vector<SquareTriple>& triples) {
         PyRef tuple = PyRef::steal(PyTuple_New(3));
         if (!tuple) return tuple;
         for (std::size_t j = 0; j < 3; ++j) {
-            PyRef item = to_python(triples[i][j]);
+            PyRef item = to_python(triples[i][j].view());
             if (!item) return item;
             // Steals the item even when it fails.
             if (PyTuple_SetItem(tuple.get(), Py_ssize_t(j), item.release()) < 0) return PyRef();

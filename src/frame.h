@@ -53,10 +53,15 @@ void raise_invariant_failure(const chess::InvariantFailure& failure);
 void raise_api_failure();
 [[noreturn]] void abort_at_boundary(const char* why);
 
-PyRef to_python(const std::string& text);
+PyRef to_python(std::string_view text);
+inline PyRef to_python(const std::string& text) { return to_python(std::string_view(text)); }
+template <std::size_t N>
+PyRef to_python(const InlineText<N>& text) {
+    return to_python(text.view());
+}
 PyRef to_python(bool value);
 PyRef to_python(int value);
-PyRef to_python(const std::vector<std::string>& texts);
+PyRef to_python(const std::vector<ShortText>& texts);
 PyRef to_python(const std::vector<SquareTriple>& triples);
 
 template <class T>

@@ -10,13 +10,16 @@ namespace morvek {
 
 namespace {
 
-std::string square_text(chess::Square s) {
-    char text[2];
-    chess::write_square(text, s);
-    return std::string(text, 2);
+ShortText square_text(chess::Square s) {
+    return ShortText::written([&](char* out) { return chess::write_square(out, s); });
 }
 
-const char* color_word(chess::Color c) { return c == chess::Color::White ? "white" : "black"; }
+ShortText text_of(std::string_view word) {
+    ShortText t;
+    t.size = std::uint8_t(word.size());
+    word.copy(t.chars, word.size());
+    return t;
+}
 
 std::optional<chess::Color> read_color(std::string_view text) {
     if (text == "w" || text == "white") return chess::Color::White;
@@ -33,12 +36,13 @@ std::vector<SquareTriple> piece_list(const chess::Board& board) {
         const std::optional<chess::Piece> kind = board.piece_on(s);
         const std::optional<chess::Color> color = board.color_on(s);
         if (!kind || !color) chess::invariant_failure("occupied square without a piece");
-        pieces.push_back({square_text(s), std::string(1, "PNBRQK"[chess::index(*kind)]), color_word(*color)});
+        pieces.push_back({square_text(s), text_of(std::string_view("PNBRQK" + chess::index(*kind), 1)),
+                          text_of(*color == chess::Color::White ? "white" : "black")});
     }
     return pieces;
 }
 
-Answer<std::vector<std::string>> attackers(const chess::Board& board, std::string_view sq,
+Answer<std::vector<ShortText>> attackers(const chess::Board& board, std::string_view sq,
                                            std::string_view color) {
     const std::optional<chess::Square> square = chess::parse_square(sq);
     if (!square) return Refusal("bad square: " + std::string(sq));
@@ -46,7 +50,7 @@ Answer<std::vector<std::string>> attackers(const chess::Board& board, std::strin
     if (!side) return Refusal("bad color: " + std::string(color) + " (use white|black)");
     const chess::BitBoard found =
         chess::attackers_to(board, *square, board.occupied()) & board.colors[chess::index(*side)];
-    std::vector<std::string> squares;
+    std::vector<ShortText> squares;
     squares.reserve(std::size_t(found.count()));
     for (const chess::Square s : found) squares.push_back(square_text(s));
     return squares;

@@ -9,18 +9,16 @@
 
 namespace morvek {
 
-std::vector<std::string> legal_moves(const chess::Board& board) {
+std::vector<ShortText> legal_moves(const chess::Board& board) {
     const std::vector<chess::Move> moves = chess::legal_moves_vec(board);
-    std::vector<std::string> texts;
+    std::vector<ShortText> texts;
     texts.reserve(moves.size());
-    for (const chess::Move& m : moves) {
-        char text[8];
-        texts.emplace_back(text, chess::write_uci_move(text, board, m));
-    }
+    for (const chess::Move& m : moves)
+        texts.push_back(ShortText::written([&](char* out) { return chess::write_uci_move(out, board, m); }));
     return texts;
 }
 
-Answer<std::string> apply_uci(const chess::Board& board, std::string_view uci) {
+Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci) {
     const auto move = chess::parse_uci_move(board, uci);
     if (!move)
         return Refusal("bad move " + std::string(uci) + ": " + std::string(chess::debug_name(move.error())));
@@ -28,7 +26,7 @@ Answer<std::string> apply_uci(const chess::Board& board, std::string_view uci) {
     const auto played = chess::play(next, move.value());
     if (!played)
         return Refusal("illegal move " + std::string(uci) + ": " + std::string(chess::debug_name(played.error())));
-    return chess::to_fen(next);
+    return FenText::written([&](char* out) { return chess::write_fen(out, next); });
 }
 
 }  // namespace morvek

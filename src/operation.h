@@ -2,7 +2,7 @@
 //
 // An operation body is a free function in its own file (src/moves.cpp, src/san.cpp, ...):
 //
-//     Answer<std::string> apply_uci(const chess::Board& board, std::string_view uci);
+//     Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci);
 //
 // The frame has already done the steps every function shares, in this order: the parameter
 // slots are filled, every argument is copied out as UTF-8 (exactly the caller's characters,
@@ -27,6 +27,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -47,7 +49,26 @@ struct Refusal {
 template <class T>
 using Answer = std::variant<T, Refusal>;
 
-using SquareTriple = std::array<std::string, 3>;
+// A short text kept inside the value itself, so that results made of many small texts (move
+// and square lists) or one FEN cost no allocation per text.
+template <std::size_t N>
+struct InlineText {
+    std::uint8_t size = 0;
+    char chars[N];
+
+    std::string_view view() const { return std::string_view(chars, size); }
+    // `write` fills the buffer from its start and returns where it stopped.
+    template <class Write>
+    static InlineText written(Write&& write) {
+        InlineText t;
+        t.size = std::uint8_t(write(t.chars) - t.chars);
+        return t;
+    }
+};
+
+using ShortText = InlineText<7>;                      // a square, a move, a letter, a colour
+using FenText = InlineText<chess::MAX_FEN_LENGTH>;  // a whole position
+using SquareTriple = std::array<ShortText, 3>;
 
 // The FEN argument as every operation loads it: standard castling letters first, rook-file
 // letters only when the castling field was what the first reading refused.
@@ -55,14 +76,14 @@ Answer<chess::Board> parse_board(std::string_view fen);
 
 // The bodies, in the order of the module's function table.
 std::vector<SquareTriple> piece_list(const chess::Board& board);
-std::vector<std::string> legal_moves(const chess::Board& board);
-Answer<std::vector<std::string>> attackers(const chess::Board& board, std::string_view sq,
+std::vector<ShortText> legal_moves(const chess::Board& board);
+Answer<std::vector<ShortText>> attackers(const chess::Board& board, std::string_view sq,
                                            std::string_view color);
-Answer<std::string> apply_uci(const chess::Board& board, std::string_view uci);
+Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci);
 Answer<std::string> uci_to_san(const chess::Board& board, std::string_view uci);
 Answer<std::string> san_to_uci(const chess::Board& board, std::string_view san);
 Answer<int> see_move(const chess::Board& board, std::string_view uci);
-Answer<std::string> null_move_fen(const chess::Board& board);
+Answer<FenText> null_move_fen(const chess::Board& board);
 bool is_check(const chess::Board& board);
 Answer<std::string> side_to_move(const chess::Board& board);
 

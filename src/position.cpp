@@ -7,11 +7,9 @@
 namespace morvek {
 
 Answer<chess::Board> parse_board(std::string_view fen) {
-    auto board = chess::from_fen(fen, false);
-    // Only the castling field can be the reason to try rook-file letters; when both readings
+    // Rook-file castling letters only when the standard ones were refused; when both readings
     // fail, the second one's error is the one reported.
-    if (!board && board.error() == chess::FenParseError::InvalidCastlingRights)
-        board = chess::from_fen(fen, true);
+    const auto board = chess::read_fen(fen);
     if (!board) return Refusal("bad FEN: " + std::string(chess::debug_name(board.error())));
     return board.value();
 }

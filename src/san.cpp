@@ -29,15 +29,16 @@ void append_square(std::string& out, chess::Square s) {
 }
 
 // File first, then rank, then both: the least that tells the mover from its legal rivals.
-void append_disambiguation(std::string& out, const Board& b, Piece mover, const Move& m,
-                           const std::vector<Move>& legal) {
+// The legal moves of the same kind onto the same square from elsewhere are exactly those
+// pieces' moves there that `is_legal` accepts (pieces other than pawns never promote, and the
+// one king has no rival), so the rivals need no full move list.
+void append_disambiguation(std::string& out, const Board& b, Piece mover, const Move& m) {
     bool rival = false, same_file = false, same_rank = false;
-    for (const Move& other : legal) {
-        if (other.to != m.to || other.from == m.from || b.piece_on(other.from) != mover) continue;
-        if (is_castling(b, mover, other)) continue;
+    for (const chess::Square s : b.colored_pieces(b.side_to_move, mover).without(m.from)) {
+        if (!chess::is_legal(b, Move{s, m.to, std::nullopt})) continue;
         rival = true;
-        same_file |= chess::file_of(other.from) == chess::file_of(m.from);
-        same_rank |= chess::rank_of(other.from) == chess::rank_of(m.from);
+        same_file |= chess::file_of(s) == chess::file_of(m.from);
+        same_rank |= chess::rank_of(s) == chess::rank_of(m.from);
     }
     if (!rival) return;
     if (!same_file) {
@@ -50,7 +51,9 @@ void append_disambiguation(std::string& out, const Board& b, Piece mover, const 
     }
 }
 
-std::string san_with(const Board& b, const Move& m, const std::vector<Move>* legal) {
+}  // namespace
+
+std::string san_body(const Board& b, const Move& m) {
     const std::optional<Piece> mover = b.piece_on(m.from);
     if (!mover) chess::invariant_failure("legal move has a mover");
     if (is_castling(b, *mover, m))
@@ -72,15 +75,13 @@ std::string san_with(const Board& b, const Move& m, const std::vector<Move>* leg
         return out;
     }
     out += UPPER_LETTERS[chess::index(*mover)];
-    if (legal) {
-        append_disambiguation(out, b, *mover, m, *legal);
-    } else {
-        append_disambiguation(out, b, *mover, m, chess::legal_moves_vec(b));
-    }
+    append_disambiguation(out, b, *mover, m);
     if (capture) out += 'x';
     append_square(out, m.to);
     return out;
 }
+
+namespace {
 
 // The characters with the Unicode White_Space property, as code points.
 bool is_white_space(char32_t c) {
@@ -121,12 +122,6 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
-std::string san_body(const Board& board, const Move& move) { return san_with(board, move, nullptr); }
-
-std::string san_body(const Board& board, const Move& move, const std::vector<Move>& legal) {
-    return san_with(board, move, &legal);
-}
-
 std::string normalize_san(std::string_view text) {
     std::string_view s = trim(text);
     while (!s.empty() && (s.back() == '+' || s.back() == '#' || s.back() == '!' || s.back() == '?'))
@@ -159,16 +154,75 @@ Answer<std::string> uci_to_san(const Board& board, std::string_view uci) {
     return san;
 }
 
+namespace {
+
+// What a move's SAN must start and end with to equal `target`, read off the target itself:
+// castling starts with O, a piece move with its letter, a pawn move with a file letter; every
+// text but castling ends with the destination, followed for a promotion by "=" and a letter.
+// A move that cannot fit is not written at all; the first one whose text matches is the same
+// as when every move is written in turn.
+struct SanShape {
+    bool castling = false;
+    std::optional<Piece> mover;
+    std::optional<chess::Square> to;
+};
+
+std::optional<SanShape> shape_of(std::string_view target) {
+    if (target.empty()) return std::nullopt;
+    SanShape shape;
+    const char first = target.front();
+    if (first == 'O') {
+        shape.castling = true;
+        return shape;
+    }
+    if (first >= 'a' && first <= 'h') {
+        shape.mover = Piece::Pawn;
+        if (target.size() >= 4 && target[target.size() - 2] == '=') target.remove_suffix(2);
+    } else {
+        const char* letters = "NBRQK";
+        for (unsigned k = 0; k < 5; ++k)
+            if (first == letters[k]) shape.mover = Piece(k + 1);
+        if (!shape.mover) return std::nullopt;
+    }
+    if (target.size() < 2) return std::nullopt;
+    shape.to = chess::parse_square(target.substr(target.size() - 2));
+    if (!shape.to) return std::nullopt;
+    return shape;
+}
+
+bool may_match(const Board& b, const SanShape& shape, const Move& m) {
+    const std::optional<Piece> mover = b.piece_on(m.from);
+    if (!mover) return true;  // let the writer report it
+    if (is_castling(b, *mover, m)) return shape.castling;
+    return !shape.castling && mover == shape.mover && m.to == shape.to;
+}
+
+}  // namespace
+
 Answer<std::string> san_to_uci(const Board& board, std::string_view san) {
     const std::string target = normalize_san(san);
-    const std::vector<Move> legal = chess::legal_moves_vec(board);
-    // The writer's texts need no normalising: they hold no white space, signs, zeros or marks.
-    for (const Move& m : legal) {
-        if (san_body(board, m, legal) != target) continue;
-        char text[8];
-        return std::string(text, chess::write_uci_move(text, board, m));
+    const std::optional<SanShape> shape = shape_of(target);
+    std::optional<Move> found;
+    // Generation order is the legal list's order, so the first group move whose text matches
+    // is the first match of the list. The writer's texts need no normalising: they hold no
+    // white space, signs, zeros or marks.
+    if (shape) {
+        chess::generate_moves_for(board, [&](const chess::PieceMoves& group) {
+            if (found) return;
+            if (shape->castling ? group.piece != Piece::King
+                                : group.piece != *shape->mover || !group.to.has(*shape->to))
+                return;
+            chess::PieceMovesIter it(group);
+            while (const std::optional<Move> m = it.next()) {
+                if (!may_match(board, *shape, *m) || san_body(board, *m) != target) continue;
+                found = *m;
+                return;
+            }
+        });
     }
-    return Refusal("no legal move matches SAN '" + std::string(san) + "'");
+    if (!found) return Refusal("no legal move matches SAN '" + std::string(san) + "'");
+    char text[8];
+    return std::string(text, chess::write_uci_move(text, board, *found));
 }
 
 }  // namespace morvek

@@ -14,10 +14,6 @@ namespace morvek {
 // The SAN of a legal move (castling as king onto rook), without check or mate sign.
 std::string san_body(const chess::Board& board, const chess::Move& move);
 
-// The same, with the board's legal moves already at hand for the disambiguation.
-std::string san_body(const chess::Board& board, const chess::Move& move,
-                     const std::vector<chess::Move>& legal);
-
 std::string normalize_san(std::string_view text);
 
 }  // namespace morvek

@@ -41,8 +41,7 @@ int main(int argc, char** argv) {
     const std::string fen = arg < argc ? argv[arg++] : START;
     if (arg != argc) return usage();
 
-    auto loaded = from_fen(fen, false);
-    if (!loaded && loaded.error() == FenParseError::InvalidCastlingRights) loaded = from_fen(fen, true);
+    const auto loaded = read_fen(fen);
     if (!loaded) {
         std::fprintf(stderr, "bad FEN: %.*s\n", int(debug_name(loaded.error()).size()),
                      debug_name(loaded.error()).data());
