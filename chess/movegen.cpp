@@ -1,15 +1,22 @@
 #include "movegen.h"
 
+#include <algorithm>
+
 #include "play.h"
 
 namespace chess {
 
-std::vector<Move> legal_moves_vec(const Board& board) {
-    std::vector<Move> moves;
-    moves.reserve(64);
+MoveList legal_moves_vec(const Board& board) {
+    MoveList moves;
     generate_moves_for(board, [&moves](const PieceMoves& group) {
-        PieceMovesIter it(group);
-        while (const std::optional<Move> m = it.next()) moves.push_back(*m);
+        Move* out = moves.reserve_group();
+        if (group.piece != Piece::Pawn || (group.to & BACK_RANKS).empty()) {
+            for (const Square to : group.to) ::new (out++) Move{group.from, to, std::nullopt};
+        } else {
+            PieceMovesIter it(group);
+            while (const std::optional<Move> m = it.next()) ::new (out++) Move(*m);
+        }
+        moves.commit_group(out);
     });
     return moves;
 }

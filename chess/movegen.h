@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <type_traits>
 #include <optional>
 #include <vector>
 
@@ -263,8 +265,38 @@ inline void detail::king_moves(const Board& b, Square k, bool with_castling, Sin
     emit(sink, Piece::King, k, to);
 }
 
+// The legal moves of one position. No position has more than 218, so they are kept inside
+// the list itself: collecting them allocates nothing.
+class MoveList {
+  public:
+    static constexpr std::size_t CAPACITY = 256;
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const Move* begin() const { return data(); }
+    const Move* end() const { return data() + size_; }
+    const Move& operator[](std::size_t i) const { return data()[i]; }
+    operator std::vector<Move>() const { return std::vector<Move>(begin(), end()); }
+
+    // Room for one more group of at most 32 moves (a queen has 27, a pawn 12), or the
+    // invariant that no position has more moves than fit is broken.
+    Move* reserve_group() {
+        if (size_ > CAPACITY - 32) invariant_failure("more legal moves than any position has");
+        return data() + size_;
+    }
+    void commit_group(const Move* end) { size_ = std::size_t(end - data()); }
+
+  private:
+    Move* data() { return std::launder(reinterpret_cast<Move*>(storage_)); }
+    const Move* data() const { return std::launder(reinterpret_cast<const Move*>(storage_)); }
+
+    std::size_t size_ = 0;
+    alignas(Move) unsigned char storage_[CAPACITY * sizeof(Move)];
+};
+static_assert(std::is_trivially_copyable_v<Move> && std::is_trivially_destructible_v<Move>);
+
 // All legal moves in generation order, castling as the king's move onto its rook.
-std::vector<Move> legal_moves_vec(const Board& board);
+MoveList legal_moves_vec(const Board& board);
 
 // Whether `move` is one of the moves generation would produce, without generating the others.
 bool is_legal(const Board& board, const Move& move);

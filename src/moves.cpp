@@ -10,7 +10,7 @@
 namespace morvek {
 
 std::vector<ShortText> legal_moves(const chess::Board& board) {
-    const std::vector<chess::Move> moves = chess::legal_moves_vec(board);
+    const chess::MoveList moves = chess::legal_moves_vec(board);
     std::vector<ShortText> texts;
     texts.reserve(moves.size());
     for (const chess::Move& m : moves)
