@@ -122,33 +122,33 @@ constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' 
 // or the end), or null on failure. The pieces' hash keys are gathered on the way.
 const char* read_placement(Board& b, const char* p, const char* end) {
     std::uint64_t sets[2 * PIECE_KINDS] = {}, hash = 0;
-    unsigned group = 0, file = 0;
-    bool group_empty = true;
+    unsigned group = 0, base = 56;
+    std::uint64_t file = 0;  // wide, so that no run of digits can wrap it round to 8
+    const char* group_start = p;
     for (; p != end; ++p) {
         const PlacementChar c = PLACEMENT_CHARS[std::uint8_t(*p)];
         if (c.kind == 2) {
-            if (file >= 8) return nullptr;
-            const unsigned sq = (7 - group) * 8 + file;
+            // A file past h only ever grows within its group, so the group's end finds it;
+            // until then the square is kept on the board.
+            const unsigned sq = unsigned(base + file) & 63;
             sets[c.value] |= std::uint64_t(1) << sq;
             hash ^= (&keys::KEYS.piece[0][0][0])[c.value * 64 + sq];  // [colour][piece][square]
             ++file;
         } else if (c.kind == 1) {
             file += c.value;
-            if (file > 8) return nullptr;  // can never come back down to exactly 8
         } else if (*p == '/') {
-            if (group_empty || file != 8 || group == 7) return nullptr;  // the ninth group
+            if (p == group_start || file != 8 || group == 7) return nullptr;  // the ninth group
             ++group;
+            base -= 8;
             file = 0;
-            group_empty = true;
-            continue;
+            group_start = p + 1;
         } else if (*p == ' ') {
             break;
         } else {
             return nullptr;
         }
-        group_empty = false;
     }
-    if (group_empty || file != 8) return nullptr;
+    if (p == group_start || file != 8) return nullptr;
     const unsigned shift = (7 - group) * 8;
     std::uint64_t white = 0, black = 0;
     for (unsigned k = 0; k < PIECE_KINDS; ++k) {
@@ -179,9 +179,11 @@ bool board_is_sound(const Board& b) {
     }
     if ((b.colors[0] & b.colors[1]).any() || seen != b.occupied()) return false;
     if (!side_is_sound(b, Color::White) || !side_is_sound(b, Color::Black)) return false;
-    if (calculate_checkers_and_pins(b, ~b.side_to_move).checkers.any()) return false;
-    // Kings side by side would let the side to move take a king.
-    return !king_attacks(b.king(Color::White)).has(b.king(Color::Black));
+    // The side not to move may not be in check, and its king may not stand beside the other
+    // one (the side to move could take it). Both fail the same way, so one attack test,
+    // which counts the enemy king among the attackers, decides both.
+    const Color waiting = ~b.side_to_move;
+    return !square_attacked(b, b.king(waiting), b.side_to_move, b.occupied());
 }
 
 bool read_castling(Board& b, std::string_view field, bool file_letters) {
