@@ -84,20 +84,52 @@ PyObject* result_object(const R& result) {
     }
 }
 
+enum class Fast { NotApplicable, Done, Failed };
+
+// The common call, every argument a str passed by position, in one call of the interpreter's
+// converter. It converts left to right and fails only on a str that cannot be encoded, with
+// the same UnicodeEncodeError as the one-by-one path; any other call takes that path, which
+// produces the argument errors.
+template <std::size_t N>
+Fast fast_strings(PyObject* args, PyObject* kwargs, std::array<std::string_view, N>& texts) {
+    if (kwargs || PyTuple_Size(args) != Py_ssize_t(N)) return Fast::NotApplicable;
+    for (std::size_t i = 0; i < N; ++i)
+        if (!PyUnicode_Check(PyTuple_GetItem(args, Py_ssize_t(i)))) return Fast::NotApplicable;  // lends
+    const char* data[3] = {};
+    Py_ssize_t size[3] = {};
+    int ok;
+    if constexpr (N == 1)
+        ok = PyArg_ParseTuple(args, "s#", &data[0], &size[0]);
+    else if constexpr (N == 2)
+        ok = PyArg_ParseTuple(args, "s#s#", &data[0], &size[0], &data[1], &size[1]);
+    else
+        ok = PyArg_ParseTuple(args, "s#s#s#", &data[0], &size[0], &data[1], &size[1], &data[2], &size[2]);
+    if (!ok) return Fast::Failed;
+    for (std::size_t i = 0; i < N; ++i) texts[i] = std::string_view(data[i], std::size_t(size[i]));
+    return Fast::Done;
+}
+
 // Arguments, then the FEN, then the body; the first failure ends the call.
 template <const auto& Description, auto Body>
 PyObject* call_body(PyObject* args, PyObject* kwargs) {
     constexpr std::size_t N = Description.positional_parameter_names.size();
+    static_assert(N >= 1 && N <= 3);
     const auto& names = Description.positional_parameter_names;
+    // The views stay valid while the slots (or, on the fast path, the argument tuple) hold
+    // the str objects: for the whole call.
     Slots<N> slots;
-    if (!extract_arguments_tuple_dict(Description.func_name, names.data(), N, args, kwargs,
-                                      slots.data()))
-        return nullptr;
     std::array<std::string_view, N> texts;
-    for (std::size_t i = 0; i < N; ++i) {
-        std::optional<std::string_view> text = extract_string(slots[i].get(), names[i]);
-        if (!text) return nullptr;
-        texts[i] = std::move(*text);
+    const Fast fast = fast_strings<N>(args, kwargs, texts);
+    if (fast == Fast::Failed) return nullptr;
+    if (fast == Fast::NotApplicable) {
+        if (!extract_arguments_tuple_dict(Description.func_name, names.data(), N, args, kwargs,
+                                          slots.data()))
+            return nullptr;
+        for (std::size_t i = 0; i < N; ++i) {
+            std::optional<std::string_view> text = extract_string(slots[i].get(), names[i]);
+            if (!text) return nullptr;
+            texts[i] = *text;
+        }
     }
     Answer<chess::Board> board = parse_board(texts[0]);
     if (const Refusal* refusal = std::get_if<Refusal>(&board)) {
