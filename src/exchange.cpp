@@ -11,8 +11,8 @@ namespace morvek {
 Answer<int> see_move(const chess::Board& board, std::string_view uci) {
     const auto move = chess::parse_uci_move(board, uci);
     if (!move)
-        return Refusal("bad move " + std::string(uci) + ": " + std::string(chess::debug_name(move.error())));
-    if (!chess::is_legal(board, move.value())) return Refusal("illegal move: " + std::string(uci));
+        return Refusal(message({"bad move ", uci, ": ", chess::debug_name(move.error())}));
+    if (!chess::is_legal(board, move.value())) return Refusal(message({"illegal move: ", uci}));
     return int(chess::see_of_move(board, move.value()));
 }
 

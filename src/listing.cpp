@@ -45,9 +45,9 @@ std::vector<SquareTriple> piece_list(const chess::Board& board) {
 Answer<std::vector<ShortText>> attackers(const chess::Board& board, std::string_view sq,
                                            std::string_view color) {
     const std::optional<chess::Square> square = chess::parse_square(sq);
-    if (!square) return Refusal("bad square: " + std::string(sq));
+    if (!square) return Refusal(message({"bad square: ", sq}));
     const std::optional<chess::Color> side = read_color(color);
-    if (!side) return Refusal("bad color: " + std::string(color) + " (use white|black)");
+    if (!side) return Refusal(message({"bad color: ", color, " (use white|black)"}));
     const chess::BitBoard found =
         chess::attackers_to(board, *square, board.occupied()) & board.colors[chess::index(*side)];
     std::vector<ShortText> squares;

@@ -21,11 +21,11 @@ std::vector<ShortText> legal_moves(const chess::Board& board) {
 Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci) {
     const auto move = chess::parse_uci_move(board, uci);
     if (!move)
-        return Refusal("bad move " + std::string(uci) + ": " + std::string(chess::debug_name(move.error())));
+        return Refusal(message({"bad move ", uci, ": ", chess::debug_name(move.error())}));
     chess::Board next = board;
     const auto played = chess::play(next, move.value());
     if (!played)
-        return Refusal("illegal move " + std::string(uci) + ": " + std::string(chess::debug_name(played.error())));
+        return Refusal(message({"illegal move ", uci, ": ", chess::debug_name(played.error())}));
     return FenText::written([&](char* out) { return chess::write_fen(out, next); });
 }
 

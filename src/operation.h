@@ -27,6 +27,7 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,6 +49,16 @@ struct Refusal {
 
 template <class T>
 using Answer = std::variant<T, Refusal>;
+
+// A message template filled in: the pieces joined, in one allocation.
+inline std::string message(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (const std::string_view part : parts) size += part.size();
+    std::string out;
+    out.reserve(size);
+    for (const std::string_view part : parts) out.append(part);
+    return out;
+}
 
 // A short text kept inside the value itself, so that results made of many small texts (move
 // and square lists) or one FEN cost no allocation per text.

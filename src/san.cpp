@@ -144,8 +144,8 @@ std::string normalize_san(std::string_view text) {
 Answer<std::string> uci_to_san(const Board& board, std::string_view uci) {
     const auto move = chess::parse_uci_move(board, uci);
     if (!move)
-        return Refusal("bad move " + std::string(uci) + ": " + std::string(chess::debug_name(move.error())));
-    if (!chess::is_legal(board, move.value())) return Refusal("illegal move: " + std::string(uci));
+        return Refusal(message({"bad move ", uci, ": ", chess::debug_name(move.error())}));
+    if (!chess::is_legal(board, move.value())) return Refusal(message({"illegal move: ", uci}));
     std::string san = san_body(board, move.value());
     Board after = board;
     chess::play_unchecked(after, move.value());
@@ -220,7 +220,7 @@ Answer<std::string> san_to_uci(const Board& board, std::string_view san) {
             }
         });
     }
-    if (!found) return Refusal("no legal move matches SAN '" + std::string(san) + "'");
+    if (!found) return Refusal(message({"no legal move matches SAN '", san, "'"}));
     char text[8];
     return std::string(text, chess::write_uci_move(text, board, *found));
 }
