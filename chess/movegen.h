@@ -6,6 +6,7 @@
 // (unpinned before pinned), then the king with castling among its moves by the rook's square.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <new>
 #include <type_traits>
@@ -212,10 +213,28 @@ inline bool can_castle(const Board& b, File rook_file, File king_target, File ro
     return detail::can_castle_from(b, b.king(b.side_to_move), rook_file, king_target, rook_target);
 }
 
+namespace detail {
+
+// A sink may say which kinds of piece it wants groups of; the others are then not computed,
+// and those it gets come in the same order as ever.
+template <class Sink>
+concept KindFilter = requires(const Sink& s) { { s.wants(Piece::Pawn) } -> std::convertible_to<bool>; };
+
+template <class Sink>
+constexpr bool wants(const Sink& sink, Piece p) {
+    if constexpr (KindFilter<Sink>)
+        return sink.wants(p);
+    else
+        return true;
+}
+
+}  // namespace detail
+
 // Hands each non-empty group of legal moves to `sink`, in generation order.
 template <class Sink>
 inline void generate_moves_for(const Board& b, Sink&& sink) {
     using detail::emit;
+    using detail::wants;
     const Color us = b.side_to_move;
     const Square k = b.king(us);
     const BitBoard own = b.us();
@@ -223,30 +242,36 @@ inline void generate_moves_for(const Board& b, Sink&& sink) {
     const BitBoard pawns = b.colored_pieces(us, Piece::Pawn);
 
     if (b.checkers.more_than_one()) {
-        detail::king_moves(b, k, false, sink);
+        if (wants(sink, Piece::King)) detail::king_moves(b, k, false, sink);
         return;
     }
     if (b.checkers.empty()) {
-        detail::unpinned_pawn_moves(b, pawns.without(b.pinned), ~own, sink);
-        for (const Square s : pawns & b.pinned)
-            emit(sink, Piece::Pawn, s, detail::pawn_targets(b, s) & line(k, s));
-        detail::en_passant_moves(b, k, sink);
-        for (const Square s : b.colored_pieces(us, Piece::Knight).without(b.pinned))
-            emit(sink, Piece::Knight, s, knight_attacks(s).without(own));
-        detail::slider_moves<Piece::Bishop>(b, k, own, occ, sink);
-        detail::slider_moves<Piece::Rook>(b, k, own, occ, sink);
-        detail::slider_moves<Piece::Queen>(b, k, own, occ, sink);
-        detail::king_moves(b, k, true, sink);
+        if (wants(sink, Piece::Pawn)) {
+            detail::unpinned_pawn_moves(b, pawns.without(b.pinned), ~own, sink);
+            for (const Square s : pawns & b.pinned)
+                emit(sink, Piece::Pawn, s, detail::pawn_targets(b, s) & line(k, s));
+            detail::en_passant_moves(b, k, sink);
+        }
+        if (wants(sink, Piece::Knight))
+            for (const Square s : b.colored_pieces(us, Piece::Knight).without(b.pinned))
+                emit(sink, Piece::Knight, s, knight_attacks(s).without(own));
+        if (wants(sink, Piece::Bishop)) detail::slider_moves<Piece::Bishop>(b, k, own, occ, sink);
+        if (wants(sink, Piece::Rook)) detail::slider_moves<Piece::Rook>(b, k, own, occ, sink);
+        if (wants(sink, Piece::Queen)) detail::slider_moves<Piece::Queen>(b, k, own, occ, sink);
+        if (wants(sink, Piece::King)) detail::king_moves(b, k, true, sink);
         return;
     }
     const Square checker = b.checkers.lowest();
     const BitBoard mask = (between(checker, k) | checker).without(own);
-    detail::unpinned_pawn_moves(b, pawns.without(b.pinned), mask, sink);
-    detail::en_passant_moves(b, k, sink);
+    if (wants(sink, Piece::Pawn)) {
+        detail::unpinned_pawn_moves(b, pawns.without(b.pinned), mask, sink);
+        detail::en_passant_moves(b, k, sink);
+    }
     for (const Piece p : {Piece::Knight, Piece::Bishop, Piece::Rook, Piece::Queen})
-        for (const Square s : b.colored_pieces(us, p).without(b.pinned))
-            emit(sink, p, s, detail::piece_attacks(p, s, occ) & mask);
-    detail::king_moves(b, k, false, sink);
+        if (wants(sink, p))
+            for (const Square s : b.colored_pieces(us, p).without(b.pinned))
+                emit(sink, p, s, detail::piece_attacks(p, s, occ) & mask);
+    if (wants(sink, Piece::King)) detail::king_moves(b, k, false, sink);
 }
 
 template <class Sink>

@@ -206,20 +206,25 @@ Answer<std::string> san_to_uci(const Board& board, std::string_view san) {
     // Generation order is the legal list's order, so the first group move whose text matches
     // is the first match of the list. The writer's texts need no normalising: they hold no
     // white space, signs, zeros or marks.
-    if (shape) {
-        chess::generate_moves_for(board, [&](const chess::PieceMoves& group) {
-            if (found) return;
-            if (shape->castling ? group.piece != Piece::King
-                                : group.piece != *shape->mover || !group.to.has(*shape->to))
-                return;
+    struct Candidates {
+        const Board& board;
+        const SanShape& shape;
+        const std::string& target;
+        std::optional<Move>& found;
+
+        Piece kind() const { return shape.castling ? Piece::King : *shape.mover; }
+        bool wants(Piece p) const { return p == kind(); }
+        void operator()(const chess::PieceMoves& group) const {
+            if (found || (!shape.castling && !group.to.has(*shape.to))) return;
             chess::PieceMovesIter it(group);
             while (const std::optional<Move> m = it.next()) {
-                if (!may_match(board, *shape, *m) || san_body(board, *m) != target) continue;
+                if (!may_match(board, shape, *m) || san_body(board, *m) != target) continue;
                 found = *m;
                 return;
             }
-        });
-    }
+        }
+    };
+    if (shape) chess::generate_moves_for(board, Candidates{board, *shape, target, found});
     if (!found) return Refusal(message({"no legal move matches SAN '", san, "'"}));
     char text[8];
     return std::string(text, chess::write_uci_move(text, board, *found));
