@@ -10,7 +10,7 @@ import morvek_board
 POSITION = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1"
 
 # One row per question: the function and the arguments that follow the FEN.
-QUESTIONS = [
+QUESTIONS: list[tuple[str, tuple[str, ...]]] = [
     ("side_to_move", ()),
     ("is_check", ()),
     ("legal_moves", ()),
@@ -24,7 +24,7 @@ QUESTIONS = [
     ("piece_list", ()),
 ]
 
-REFUSALS = [
+REFUSALS: list[tuple[str, str, tuple[str, ...]]] = [
     ("side_to_move", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0", ()),
     ("side_to_move", "8/8/8/8/8/8/8/Kk6 w - - 0 1", ()),
     ("apply_uci", POSITION, ("e1e3",)),
@@ -39,7 +39,7 @@ GAME = ("e4 e5 Nf3 d6 d4 Bg4 dxe5 Bxf3 Qxf3 dxe5 Bc4 Nf6 Qb3 Qe7 Nc3 c6 Bg5 b5 N
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
 
 
-def show(name, fen, extra):
+def show(name: str, fen: str, extra: tuple[str, ...]) -> None:
     call = f"{name}({', '.join(repr(a) for a in (fen, *extra))})"
     try:
         answer = repr(getattr(morvek_board, name)(fen, *extra))
@@ -48,7 +48,7 @@ def show(name, fen, extra):
     print(f"  {call}\n    -> {answer}")
 
 
-def walk_game():
+def walk_game() -> None:
     fen = START
     for ply, san in enumerate(GAME):
         uci = morvek_board.san_to_uci(fen, san)
@@ -63,7 +63,7 @@ def walk_game():
           f"legal replies={len(morvek_board.legal_moves(fen))}")
 
 
-def main():
+def main() -> None:
     print(f"morvek_board functions: {', '.join(morvek_board.__all__)}")
     print(f"\nposition {POSITION}:")
     for name, extra in QUESTIONS:

@@ -3,6 +3,7 @@
 import os
 import pathlib
 import sys
+import sysconfig
 
 import pytest
 
@@ -10,9 +11,21 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD = pathlib.Path(os.environ.get("MORVEK_BUILD_DIR", ROOT / "build")).resolve()
 MODULE_FILE = BUILD / "morvek_board.abi3.so"
 
+# --- installed wheel -------------------------------------------------------------------------
+# With MORVEK_INSTALLED=1 (tools/wheel.sh) the tests import the copy that pip installed into
+# this interpreter's environment instead, and the build directory stays off the path. The
+# test-only probe module is not part of the wheel, so its tests skip (probe_module below).
+INSTALLED = os.environ.get("MORVEK_INSTALLED") == "1"
+if INSTALLED:
+    MODULE_FILE = pathlib.Path(sysconfig.get_paths()["platlib"]).resolve() / MODULE_FILE.name
+    if not MODULE_FILE.is_file():
+        pytest.exit(f"{MODULE_FILE} is missing: install the wheel first", returncode=4)
+# --- end installed wheel ---------------------------------------------------------------------
+
 if not MODULE_FILE.is_file():
     pytest.exit(f"{MODULE_FILE} is missing: run `make build` first", returncode=4)
-sys.path.insert(0, str(BUILD))
+if not INSTALLED:
+    sys.path.insert(0, str(BUILD))
 
 import morvek_board  # noqa: E402
 
@@ -29,3 +42,12 @@ def value_error(function, *args):
         function(*args)
     assert type(raised.value) is ValueError
     return str(raised.value)
+
+
+def probe_module():
+    """The test-only probe module from the build directory; the installed wheel has none."""
+    if INSTALLED:
+        pytest.skip("the installed wheel carries no _morvek_probe", allow_module_level=True)
+    import _morvek_probe
+
+    return _morvek_probe

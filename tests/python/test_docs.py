@@ -1,11 +1,16 @@
-"""The examples in the README run as written, so the documentation cannot drift from the code."""
+"""The examples in the README and the reference run as written, so the documentation cannot
+drift from the code."""
 import doctest
 import pathlib
 
-README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 
 
-def test_readme_examples():
-    result = doctest.testfile(str(README), module_relative=False, optionflags=doctest.ELLIPSIS)
-    assert result.attempted > 10
+# The smallest example count guards against a block that doctest silently stopped reading.
+@pytest.mark.parametrize("name, at_least", [("README.md", 10), ("docs/reference.md", 50)])
+def test_examples_run_as_written(name, at_least):
+    result = doctest.testfile(str(ROOT / name), module_relative=False, optionflags=doctest.ELLIPSIS)
+    assert result.attempted > at_least
     assert result.failed == 0

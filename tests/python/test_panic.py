@@ -5,7 +5,9 @@ operation makes first; it shares the real module's frame.
 """
 import pytest
 
-import _morvek_probe as probe
+from conftest import probe_module
+
+probe = probe_module()
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
 

@@ -1,0 +1,51 @@
+"""What pip installed from the wheel: the module and its stub package, named for the 3.9 stable
+ABI, and nothing more. Runs against an installed wheel only (MORVEK_INSTALLED=1)."""
+
+import email.parser
+import pathlib
+from importlib import metadata
+
+import pytest
+
+import morvek_board
+from conftest import INSTALLED, ROOT
+
+pytestmark = pytest.mark.skipif(not INSTALLED, reason="tests the installed wheel")
+
+
+@pytest.fixture(scope="module")
+def distribution():
+    return metadata.distribution("morvek_board")
+
+
+def headers(text):
+    return email.parser.Parser().parsestr(text)
+
+
+def test_wheel_holds_the_module_and_its_stubs_only(distribution):
+    payload = {f.as_posix() for f in distribution.files if not f.parts[0].endswith(".dist-info")}
+    assert payload == {
+        "morvek_board.abi3.so",
+        "morvek_board-stubs/__init__.pyi",
+        "morvek_board-stubs/py.typed",
+    }
+
+
+def test_wheel_is_named_for_the_stable_abi_of_3_9(distribution):
+    wheel = headers(distribution.read_text("WHEEL"))
+    tags = wheel.get_all("Tag")
+    assert len(tags) == 1 and tags[0].startswith("cp39-abi3-"), tags
+    assert wheel["Root-Is-Purelib"] == "false"
+    assert distribution.metadata["Requires-Python"] == ">=3.9"
+
+
+def test_the_imported_module_is_the_installed_one(distribution):
+    installed = pathlib.Path(distribution.locate_file("morvek_board.abi3.so")).resolve()
+    assert pathlib.Path(morvek_board.__file__).resolve() == installed
+
+
+def test_installed_stubs_are_the_sources_and_complete(distribution):
+    stubs = pathlib.Path(distribution.locate_file("morvek_board-stubs"))
+    assert (stubs / "__init__.pyi").read_bytes() == (ROOT / "morvek_board.pyi").read_bytes()
+    # "partial" here would tell type checkers to look past the stubs.
+    assert (stubs / "py.typed").read_bytes() == b""
