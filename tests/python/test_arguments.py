@@ -129,6 +129,90 @@ def test_sub_interpreter_import_is_refused():
     assert result.stdout.splitlines() == [message, message]
 
 
+# Runs in a fresh process: the main interpreter imports the module, then sub-interpreters of
+# every configuration the running CPython can make try to import it twice each (two of each
+# configuration), and the main interpreter's module must answer as before. The interpreter
+# itself refuses single-phase modules in isolated sub-interpreters (3.12 on); the legacy
+# ones reach the module's own check.
+SUB_INTERPRETERS = """
+import os, sys, textwrap
+sys.path.insert(0, BUILD)
+import morvek_board as mb
+
+START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
+
+def answers():
+    return [getattr(mb, name)(START, *rest) for name, *rest in [
+        ("piece_list",), ("legal_moves",), ("attackers", "f3", "white"), ("apply_uci", "e2e4"),
+        ("uci_to_san", "g1f3"), ("san_to_uci", "Nf3"), ("see_move", "e2e4"),
+        ("null_move_fen",), ("is_check",), ("side_to_move",)]]
+
+before = answers()
+try:
+    import _interpreters as interpreters
+    configs = {"isolated": lambda: interpreters.create(), "legacy": lambda: interpreters.create("legacy")}
+except ImportError:
+    import _xxsubinterpreters as interpreters
+    try:
+        interpreters.destroy(interpreters.create(isolated=False))
+        configs = {"isolated": lambda: interpreters.create(), "legacy": lambda: interpreters.create(isolated=False)}
+    except TypeError:  # before 3.12 every sub-interpreter is a legacy one
+        configs = {"legacy": lambda: interpreters.create()}
+
+read, write = os.pipe()
+inner = textwrap.dedent('''
+    import os, sys
+    sys.path.insert(0, %r)
+    for _ in range(2):
+        try:
+            import morvek_board
+            line = "imported"
+        except ImportError as e:
+            line = type(e).__name__ + ": " + str(e)
+        os.write(%d, (CONFIG + " " + line + "\\\\n").encode())
+''') % (BUILD, write)
+for config, create in configs.items():
+    for _ in range(2):
+        interpreter = create()
+        try:
+            interpreters.run_string(interpreter, "CONFIG = %r\\n" % config + inner)
+        finally:
+            interpreters.destroy(interpreter)
+os.close(write)
+with os.fdopen(read) as lines:
+    sys.stdout.write(lines.read())
+
+assert answers() == before
+first = sys.modules.pop("morvek_board")
+import morvek_board
+assert morvek_board is first
+print("main still answers")
+"""
+
+
+def test_every_sub_interpreter_import_is_refused_and_main_keeps_working():
+    if sys.version_info < (3, 13):
+        pytest.importorskip("_xxsubinterpreters")
+    else:
+        pytest.importorskip("_interpreters")
+    build = os.path.dirname(morvek_board.__file__)
+    program = f"BUILD = {build!r}\n" + SUB_INTERPRETERS
+    result = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    *refusals, last = result.stdout.splitlines()
+    assert last == "main still answers"
+    own = (
+        "ImportError: morvek_board does not support sub-interpreters: "
+        "it was first initialised by another interpreter of this process"
+    )
+    assert sum(line.startswith("legacy ") for line in refusals) == 4
+    for line in refusals:
+        config, outcome = line.split(" ", 1)
+        assert outcome.startswith("ImportError: ")
+        if config == "legacy":
+            assert outcome == own
+
+
 # --- argument extraction -----------------------------------------------------------------
 
 MISSING = [
