@@ -26,7 +26,9 @@ test: build
 	@status=0; \
 	$(MAKE) --no-print-directory test-cpp || status=1; \
 	$(MAKE) --no-print-directory check-exports || status=1; \
+	$(MAKE) --no-print-directory fuzz-smoke || status=1; \
 	$(MAKE) --no-print-directory test-python || status=1; \
+	$(MAKE) --no-print-directory test-wheel || status=1; \
 	exit $$status
 
 test-cpp:
@@ -67,3 +69,69 @@ perft-deep: build
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+
+# --- 64-bit Arm: the shipped build, cross-compiled and tested under qemu-aarch64 ------------
+# The Debian arm64 tree it builds against and runs in is made once, outside the repository
+# (/var/cache/morvek/arm64-RELEASE, or MORVEK_ARM64_CACHE). The native build is the reference
+# for the perft counts.
+ARM64_DIR ?= build-arm64
+
+.PHONY: test-arm64 clean-arm64
+
+test-arm64: build
+	MORVEK_NATIVE_BUILD_DIR=$(abspath $(BUILD_DIR)) JOBS=$(JOBS) tools/test_arm64.sh $(ARM64_DIR)
+
+clean: clean-arm64
+clean-arm64:
+	rm -rf $(ARM64_DIR)
+
+# --- the wheel: tools/wheel.sh --------------------------------------------------------------
+# One cp39-abi3 wheel into dist/ (its CMake build in $(BUILD_DIR)/wheel); test-wheel audits it,
+# installs it under every CPython >= 3.9 and runs tests/python against the installed copy.
+.PHONY: wheel test-wheel clean-wheel
+
+wheel: deps
+	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel.sh build
+
+test-wheel: deps
+	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel.sh test
+
+clean: clean-wheel
+clean-wheel:
+	rm -rf dist
+
+# --- hardening: fuzz targets, valgrind, soak --------------------------------------------------
+# The libFuzzer targets of fuzz/ build with clang into $(FUZZ_DIR) (tools/fuzz.sh installs a
+# clang that can build them when the machine has none). `make fuzz` runs each target for
+# FUZZ_SECONDS (FUZZ_TARGETS picks some) and keeps the grown corpus and any crashing input under
+# $(FUZZ_DIR); `make test` runs the seed corpora and a few seconds of each.
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 3
+FUZZ_TARGETS ?=
+
+.PHONY: fuzz fuzz-build fuzz-smoke valgrind soak clean-fuzz
+
+fuzz-build: deps
+	MORVEK_FUZZ_DIR=$(abspath $(FUZZ_DIR)) JOBS=$(JOBS) tools/fuzz.sh build
+
+fuzz: fuzz-build
+	MORVEK_FUZZ_DIR=$(abspath $(FUZZ_DIR)) tools/fuzz.sh run $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+fuzz-smoke: fuzz-build
+	MORVEK_FUZZ_DIR=$(abspath $(FUZZ_DIR)) tools/fuzz.sh smoke $(FUZZ_SMOKE_SECONDS)
+
+# tests/python under valgrind memcheck with one interpreter (ONLY; default the oldest). Slow:
+# tens of minutes.
+valgrind: build
+	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/valgrind.sh $(ONLY)
+
+# The hostile-input, leak and thread tests at full strength: a million calls per interpreter
+# and a thousand examples per function and strategy.
+soak: build
+	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) MORVEK_LEAK_CALLS=1000000 MORVEK_HOSTILE_EXAMPLES=1000 \
+	tools/pytest_all.sh $(ONLY) -- -k "test_hostile or test_leaks or test_threads"
+
+clean: clean-fuzz
+clean-fuzz:
+	rm -rf $(FUZZ_DIR)

@@ -44,9 +44,7 @@ if ((${#interpreters[@]} == 0)); then
 fi
 
 mkdir -p "$venvs"
-summary=()
-passed=0
-failed=0
+source "$root/tools/tally.sh"
 for line in "${interpreters[@]}"; do
     name=${line%% *}
     python=${line#* }
@@ -55,8 +53,7 @@ for line in "${interpreters[@]}"; do
     echo "=== $name ($python)"
     if ! prepare_venv "$python" "$venv"; then
         cat "$venv.log" >&2
-        summary+=("$(printf '%-20s FAILED  could not prepare %s' "$name" "$venv")")
-        failed=$((failed + 1))
+        tally_record "$name" 1 "could not prepare $venv"
         continue
     fi
     output=$venvs/$name.pytest.txt
@@ -64,22 +61,12 @@ for line in "${interpreters[@]}"; do
     # directory) is not on sys.path next to the test-only chess package.
     (cd "$root" && MORVEK_BUILD_DIR="$build" "${preload[@]}" "$venv/bin/pytest" -q -p no:cacheprovider \
         "${pytest_args[@]}" tests/python) 2>&1 | tee "$output"
-    status=${PIPESTATUS[0]}
-    last=$(grep -v '^\s*$' "$output" | tail -n 1)
-    if ((status == 0)); then
-        summary+=("$(printf '%-20s passed  %s' "$name" "$last")")
-        passed=$((passed + 1))
-    else
-        summary+=("$(printf '%-20s FAILED  %s' "$name" "$last")")
-        failed=$((failed + 1))
-    fi
+    tally_record "$name" "${PIPESTATUS[0]}" "$(grep -v '^\s*$' "$output" | tail -n 1)"
 done
 
-echo
-printf '%s\n' "${summary[@]}"
-if ((passed + failed == 0)); then
+if ((tally_passed + tally_failed == 0)); then
     echo "pytest: no interpreter matches '$filter'" >&2
     exit 1
 fi
-echo "interpreters: $passed passed, $failed failed"
-((failed == 0))
+tally_print interpreters
+((tally_failed == 0))
