@@ -2,8 +2,6 @@
 // they unwind to the one place that turns them into an interpreter exception.
 #pragma once
 
-#include <source_location>
-
 namespace chess {
 
 struct InvariantFailure {
@@ -12,9 +10,11 @@ struct InvariantFailure {
     unsigned line;
 };
 
-[[noreturn]] inline void invariant_failure(
-    const char* message, std::source_location where = std::source_location::current()) {
-    throw InvariantFailure{message, where.file_name(), unsigned(where.line())};
+// The caller's file and line come from the compiler builtins that std::source_location is
+// made of; the standard library hides that class from clang before 15.
+[[noreturn]] inline void invariant_failure(const char* message, const char* file = __builtin_FILE(),
+                                           unsigned line = __builtin_LINE()) {
+    throw InvariantFailure{message, file, line};
 }
 
 }  // namespace chess

@@ -36,7 +36,7 @@ std::vector<SquareTriple> piece_list(const chess::Board& board) {
         const std::optional<chess::Piece> kind = board.piece_on(s);
         const std::optional<chess::Color> color = board.color_on(s);
         if (!kind || !color) chess::invariant_failure("occupied square without a piece");
-        pieces.push_back({square_text(s), text_of(std::string_view("PNBRQK" + chess::index(*kind), 1)),
+        pieces.push_back({square_text(s), text_of(std::string_view(&"PNBRQK"[chess::index(*kind)], 1)),
                           text_of(*color == chess::Color::White ? "white" : "black")});
     }
     return pieces;
