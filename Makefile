@@ -9,7 +9,7 @@ ONLY ?=
 
 MODULE := $(BUILD_DIR)/morvek_board.abi3.so
 
-.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench bench-perft perft-deep clean
+.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench bench-perft bench-python perft-deep clean
 
 all: build
 
@@ -62,6 +62,11 @@ bench: build
 bench-perft: build
 	@tools/deps.sh stockfish
 	$(PYTHON) bench/perft_vs_stockfish.py --perft $(BUILD_DIR)/perft --stockfish /usr/games/stockfish
+
+# Each operation's call cost against a floor extension that computes nothing (bench/floor.cpp).
+bench-python: build
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target _floor
+	PYTHONPATH=$(abspath $(BUILD_DIR)) $(PYTHON) bench/python_surface.py
 
 # The perft counts above 20 million nodes, which the default test run leaves out (minutes).
 perft-deep: build
