@@ -51,3 +51,16 @@ def probe_module():
     import _morvek_probe
 
     return _morvek_probe
+
+
+class NamelessMeta(type):
+    """A type whose __qualname__ cannot be read, for the "<failed to extract type name>" path."""
+
+    def __getattribute__(cls, name):
+        if name == "__qualname__":
+            raise RuntimeError("no name")
+        return super().__getattribute__(name)
+
+
+class Nameless(metaclass=NamelessMeta):
+    pass

@@ -11,6 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import morvek_board
+from conftest import Nameless
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
 START_BLACK = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"
@@ -313,17 +314,6 @@ def test_str_subclass_key_names_a_parameter():
 class Outer:
     class Inner:
         pass
-
-
-class NamelessMeta(type):
-    def __getattribute__(cls, name):
-        if name == "__qualname__":
-            raise RuntimeError("no name")
-        return super().__getattribute__(name)
-
-
-class Nameless(metaclass=NamelessMeta):
-    pass
 
 
 NOT_STRINGS = [

@@ -9,7 +9,7 @@ import sys
 import pytest
 
 import morvek_board as mb
-from conftest import probe_module
+from conftest import Nameless, probe_module
 
 CALLS = int(os.environ.get("MORVEK_LEAK_CALLS", "100000"))
 
@@ -24,17 +24,6 @@ BIG = 1 << 16  # a leaked copy of a big argument shows in resident memory at onc
 class Unprintable(str):
     def __str__(self):
         raise RuntimeError("no text")
-
-
-class NamelessMeta(type):
-    def __getattribute__(cls, name):
-        if name == "__qualname__":
-            raise RuntimeError("no name")
-        return super().__getattribute__(name)
-
-
-class Nameless(metaclass=NamelessMeta):
-    pass
 
 
 def optional_probe():
