@@ -50,7 +50,7 @@ sanitize: deps
 	cmake -S . -B $(SANITIZE_DIR) -DMORVEK_SANITIZE=ON $(CMAKE_ARGS)
 	cmake --build $(SANITIZE_DIR) -j$(JOBS)
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j$(JOBS)
-	MORVEK_BUILD_DIR=$(abspath $(SANITIZE_DIR)) MORVEK_VENV_DIR=$(abspath $(BUILD_DIR))/venvs \
+	MORVEK_BUILD_DIR=$(abspath $(SANITIZE_DIR)) MORVEK_VENV_DIR=$(abspath $(BUILD_DIR))/venvs MORVEK_SANITIZED=1 \
 	MORVEK_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	ASAN_OPTIONS=detect_leaks=0 tools/pytest_all.sh $(ONLY)
 

@@ -134,4 +134,7 @@ def test_many_calls_leave_memory_flat(capfd):
     # leaked on one path in sixty would add a block every sixty calls, and one leaked copy of
     # a big argument megabytes.
     assert grown_blocks < CALLS // 200, f"{grown_blocks} blocks more after {CALLS} calls"
-    assert grown_resident < 4 << 20, f"{grown_resident} bytes more resident after {CALLS} calls"
+    # AddressSanitizer keeps freed memory in quarantine, resident, on purpose; under it only
+    # the interpreter's block count can tell (its leak checker covers the native side).
+    if os.environ.get("MORVEK_SANITIZED") != "1":
+        assert grown_resident < 4 << 20, f"{grown_resident} bytes more resident after {CALLS} calls"
