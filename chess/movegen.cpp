@@ -1,7 +1,5 @@
 #include "movegen.h"
 
-#include <algorithm>
-
 #include "play.h"
 
 namespace chess {
@@ -10,12 +8,7 @@ MoveList legal_moves_vec(const Board& board) {
     MoveList moves;
     generate_moves_for(board, [&moves](const PieceMoves& group) {
         Move* out = moves.reserve_group();
-        if (group.piece != Piece::Pawn || (group.to & BACK_RANKS).empty()) {
-            for (const Square to : group.to) ::new (out++) Move{group.from, to, std::nullopt};
-        } else {
-            PieceMovesIter it(group);
-            while (const std::optional<Move> m = it.next()) ::new (out++) Move(*m);
-        }
+        for_each_move(group, [&out](const Move& m) { ::new (out++) Move(m); });
         moves.commit_group(out);
     });
     return moves;
@@ -29,10 +22,10 @@ bool king_move_legal(const Board& b, Square k, const Move& m) {
         const CastleRights& rights = b.castle_rights[index(b.side_to_move)];
         const Rank back = back_rank(b.side_to_move);
         if (rights.short_ && m.to == make_square(*rights.short_, back) &&
-            can_castle(b, *rights.short_, File::G, File::F))
+            detail::can_castle_from(b, k, *rights.short_, File::G, File::F))
             return true;
         if (rights.long_ && m.to == make_square(*rights.long_, back) &&
-            can_castle(b, *rights.long_, File::C, File::D))
+            detail::can_castle_from(b, k, *rights.long_, File::C, File::D))
             return true;
     }
     return king_attacks(k).without(b.us()).has(m.to) && detail::king_target_safe(b, k, m.to);
@@ -110,15 +103,7 @@ std::uint64_t perft(const Board& board, unsigned depth) {
         play_unchecked(next, m);
         n += perft(next, depth - 1);
     };
-    generate_moves_for(board, [&](const PieceMoves& group) {
-        // The expansion of PieceMovesIter, without its per-move promotion test for pieces.
-        if (group.piece != Piece::Pawn || (group.to & BACK_RANKS).empty()) {
-            for (const Square to : group.to) below(Move{group.from, to, std::nullopt});
-            return;
-        }
-        PieceMovesIter it(group);
-        while (const std::optional<Move> m = it.next()) below(*m);
-    });
+    generate_moves_for(board, [&](const PieceMoves& group) { for_each_move(group, below); });
     return n;
 }
 

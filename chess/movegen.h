@@ -57,6 +57,18 @@ class PieceMovesIter {
     unsigned promotion_step_ = 0;
 };
 
+// Calls `f` with each move of a group in PieceMovesIter's order; groups without promotions
+// (all but pawns reaching the last rank) skip the iterator's per-move promotion test.
+template <class F>
+inline void for_each_move(const PieceMoves& group, F&& f) {
+    if (group.piece != Piece::Pawn || (group.to & BACK_RANKS).empty()) {
+        for (const Square to : group.to) f(Move{group.from, to, std::nullopt});
+        return;
+    }
+    PieceMovesIter it(group);
+    while (const std::optional<Move> m = it.next()) f(*m);
+}
+
 namespace detail {
 
 constexpr BitBoard pawn_pushes(Color us, Square from, BitBoard occ) {
