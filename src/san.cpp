@@ -216,12 +216,9 @@ Answer<std::string> san_to_uci(const Board& board, std::string_view san) {
         bool wants(Piece p) const { return p == kind(); }
         void operator()(const chess::PieceMoves& group) const {
             if (found || (!shape.castling && !group.to.has(*shape.to))) return;
-            chess::PieceMovesIter it(group);
-            while (const std::optional<Move> m = it.next()) {
-                if (!may_match(board, shape, *m) || san_body(board, *m) != target) continue;
-                found = *m;
-                return;
-            }
+            chess::for_each_move(group, [this](const Move& m) {
+                if (!found && may_match(board, shape, m) && san_body(board, m) == target) found = m;
+            });
         }
     };
     if (shape) chess::generate_moves_for(board, Candidates{board, *shape, target, found});
