@@ -47,11 +47,13 @@ Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view
     return Move{*from, to, promotion};
 }
 
+// The g- and c-file texts are written only where parse_uci_move reads them back as castling:
+// a king on its e-file square. Anywhere else the king's step to g1 or c1 may be a legal move of
+// its own, so castling keeps the king-onto-rook form, which the reader takes as it is.
 Move display_uci_move(const Board& board, const Move& move) {
     const Color us = board.side_to_move;
-    const Square k = board.king(us);
-    if (move.from != k) return move;
     const Rank back = back_rank(us);
+    if (move.from != make_square(File::E, back) || board.king(us) != move.from) return move;
     const CastleRights& rights = board.castle_rights[index(us)];
     Move out = move;
     if (rights.short_ && out.to == make_square(*rights.short_, back)) out.to = make_square(File::G, back);

@@ -217,10 +217,15 @@ INSTANTIATE_TEST_SUITE_P(
                       UciCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1c1", "e1a1", "e1c1"},
                       UciCase{BOTH, "e8g8", "e8h8", "e8g8"}, UciCase{BOTH, "e8c8", "e8a8", "e8c8"},
                       UciCase{BOTH, "e1g1", "e1g1", "e1g1"},
-                      // Parsing converts only from the e-file; displaying from wherever the king is.
-                      UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "b1a1", "b1c1"},
+                      // Away from the e-file neither direction converts: b1c1 and f1g1 are steps.
+                      UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "b1a1", "b1a1"},
                       UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1c1", "b1c1", "b1c1"},
-                      UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1h1", "f1h1", "f1g1"},
+                      UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1h1", "f1h1", "f1h1"},
+                      UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1g1", "f1g1", "f1g1"},
+                      // A Chess960 king on e1 converts both ways, whatever the rooks' files.
+                      UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1g1", "e1g1", "e1g1"},
+                      UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1b1", "e1b1", "e1c1"},
+                      UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1c1", "e1b1", "e1c1"},
                       UciCase{START, "e7e8q", "e7e8q", "e7e8q"}, UciCase{START, "e7e8k", "e7e8", "e7e8"},
                       UciCase{START, "e7e8p", "e7e8", "e7e8"}, UciCase{START, "e7e8qq", "e7e8q", "e7e8q"},
                       UciCase{START, "e2e4\xc3\xa9", "e2e4", "e2e4"}, UciCase{START, "g1f3q", "g1f3q", "g1f3q"},

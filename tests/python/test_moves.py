@@ -45,13 +45,13 @@ LEGAL_MOVES = [
         + [f"h8h{r}" for r in range(1, 8)]
         + ["h8f8", "h8g8", "e8d7", "e8e7", "e8f7", "e8c8", "e8d8", "e8f8", "e8g8"],
     ),
-    # Castling with the a1 rook is written b1c1, like the king's step to c1; both are listed.
+    # Away from the e-file castling is written king onto rook (b1a1, b1h1): b1c1 is the step.
     (
         KING_B1,
         [f"a1a{r}" for r in range(2, 9)]
         + ["h1c1", "h1d1", "h1e1", "h1f1", "h1g1"]
         + [f"h1h{r}" for r in range(2, 9)]
-        + ["b1c1", "b1c1", "b1g1", "b1a2", "b1b2", "b1c2"],
+        + ["b1a1", "b1c1", "b1h1", "b1a2", "b1b2", "b1c2"],
     ),
     # En passant after every other pawn move (even e5e6 of the same pawn), before the knight.
     (
