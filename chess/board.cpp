@@ -1,6 +1,8 @@
 #include "board.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 
 #include "attacks.h"
 
@@ -64,103 +66,97 @@ CheckersAndPins calculate_checkers_and_pins(const Board& board, Color c) {
 
 // ---------------------------------------------------------------------------------------------
 // FEN reading.
+//
+// A caller that walks games hands over a new text on every call, so the reader is built to
+// take no data-dependent branch per character: the branch predictor cannot learn a text it has
+// never seen. The record itself is written once, field by field, never zeroed first and never
+// copied: g++ turns the zeroing of an object this size into `rep stos`, which costs more here
+// than the whole castling field.
 
 namespace {
 
-// Hands out the fields of a FEN text: every single space separates two fields, so doubled
-// and trailing spaces give empty fields.
-class Fields {
-  public:
-    explicit Fields(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
-    std::optional<std::string_view> next() {
-        if (done_) return std::nullopt;
-        const char* start = p_;
-        while (p_ != end_ && *p_ != ' ') ++p_;  // fields after the first are a few bytes long
-        const std::string_view field(start, std::size_t(p_ - start));
-        if (p_ == end_)
-            done_ = true;
-        else
-            ++p_;
-        return field;
-    }
-    // The placement reader scans the first field itself and says where it stopped.
-    void skip_to(const char* p) { p_ = p; }
-    const char* position() const { return p_; }
-    const char* end() const { return end_; }
-
-  private:
-    const char* p_;
-    const char* end_;
-    bool done_ = false;
+// What one character of the placement field does. Every character takes the same steps with
+// these numbers; characters the field may not hold are only counted, and judged at the end.
+struct PlacementCode {
+    std::uint8_t advance;  // squares it fills: a digit's value, 1 for a piece letter
+    std::uint8_t kind;     // the piece, or NO_KIND (a set that nothing reads)
+    std::uint8_t key_row;  // colour * 6 + piece, the row of its hash keys (0 for the rest)
+    std::uint8_t piece;    // 1 for a piece letter
+    std::uint8_t black;    // 1 for a black piece letter
+    std::uint8_t slash;    // 1 for '/'
+    std::uint8_t bad;      // 1 for any character the field may not hold
+    std::uint8_t unused;
 };
-// What one character of the placement field means, so that the common cases (a piece, a run
-// of empty squares) cost one table read and one branch.
-struct PlacementChar {
-    std::uint8_t kind;   // 0: anything else, 1: digit, 2: piece
-    std::uint8_t value;  // the digit's value, or colour * 6 + piece
-};
+constexpr std::uint8_t NO_KIND = PIECE_KINDS;
 
-constexpr std::array<PlacementChar, 256> make_placement_chars() {
-    std::array<PlacementChar, 256> t{};
-    for (char d = '0'; d <= '9'; ++d) t[std::uint8_t(d)] = {1, std::uint8_t(d - '0')};
+constexpr std::array<PlacementCode, 256> make_placement_codes() {
+    std::array<PlacementCode, 256> t{};
+    for (PlacementCode& c : t) c = {0, NO_KIND, 0, 0, 0, 0, 1, 0};
+    for (char d = '0'; d <= '9'; ++d) t[std::uint8_t(d)].advance = std::uint8_t(d - '0'), t[std::uint8_t(d)].bad = 0;
+    t[std::uint8_t('/')].slash = 1;
+    t[std::uint8_t('/')].bad = 0;
     const char* letters = "pnbrqk";
     for (std::uint8_t p = 0; p < PIECE_KINDS; ++p) {
-        t[std::uint8_t(letters[p] - 'a' + 'A')] = {2, p};
-        t[std::uint8_t(letters[p])] = {2, std::uint8_t(PIECE_KINDS + p)};
+        t[std::uint8_t(letters[p] - 'a' + 'A')] = {1, p, p, 1, 0, 0, 0, 0};
+        t[std::uint8_t(letters[p])] = {1, p, std::uint8_t(PIECE_KINDS + p), 1, 1, 0, 0, 0};
     }
     return t;
 }
 
-constexpr std::array<PlacementChar, 256> PLACEMENT_CHARS = make_placement_chars();
+constexpr std::array<PlacementCode, 256> PLACEMENT_CODES = make_placement_codes();
 
-constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+// The placement field as read, before anything is known about the rest of the text.
+struct Placement {
+    std::array<BitBoard, PIECE_KINDS> pieces;
+    std::array<BitBoard, 2> colors;
+    std::uint64_t hash;
+    const char* stop;  // the space or the end of the text that ended the field
+    bool ok;
+    bool moved_down;  // fewer than eight groups: `hash` holds the keys of the squares above
+};
 
 // Reads the first field, up to the first space, in one pass from the left with the first
 // group taken as rank 8; fewer than eight groups fill the ranks from rank 1 upward, so the
-// pieces then move down by the missing ranks. Every failure in this field is the same error,
-// so the order in which they are found does not matter. Returns where it stopped (the space
-// or the end), or null on failure. The pieces' hash keys are gathered on the way.
-const char* read_placement(Board& b, const char* p, const char* end) {
-    std::uint64_t sets[2 * PIECE_KINDS] = {}, hash = 0;
-    unsigned group = 0, base = 56;
-    std::uint64_t file = 0;  // wide, so that no run of digits can wrap it round to 8
-    const char* group_start = p;
-    for (; p != end; ++p) {
-        const PlacementChar c = PLACEMENT_CHARS[std::uint8_t(*p)];
-        if (c.kind == 2) {
-            // A file past h only ever grows within its group, so the group's end finds it;
-            // until then the square is kept on the board.
-            const unsigned sq = unsigned(base + file) & 63;
-            sets[c.value] |= std::uint64_t(1) << sq;
-            hash ^= (&keys::KEYS.piece[0][0][0])[c.value * 64 + sq];  // [colour][piece][square]
-            ++file;
-        } else if (c.kind == 1) {
-            file += c.value;
-        } else if (*p == '/') {
-            if (p == group_start || file != 8 || group == 7) return nullptr;  // the ninth group
-            ++group;
-            base -= 8;
-            file = 0;
-            group_start = p + 1;
-        } else if (*p == ' ') {
-            break;
-        } else {
-            return nullptr;
-        }
+// pieces then move down by the missing ranks. The square counter runs through the groups
+// without resetting: every group is eight squares exactly when the slashes stand at 8, 16, ...
+// and the counter ends at eight times the number of groups. An empty group, a file past h, a
+// ninth group and a stray character all fail that one test, and they all are the same error.
+Placement read_placement(const char* p, const char* end) {
+    std::uint64_t kinds[PIECE_KINDS + 2] = {};  // one set more for characters that place nothing
+    std::uint64_t black = 0, hash = 0, ends = 0;
+    std::uint64_t count = 0;  // squares so far, in reading order; wide, so that no digits wrap it
+    std::size_t slashes = 0;
+    unsigned bad = 0;
+    const std::uint64_t* keys = &keys::KEYS.piece[0][0][0];  // [colour * 6 + piece][square]
+    for (; p != end && *p != ' '; ++p) {
+        const PlacementCode c = PLACEMENT_CODES[std::uint8_t(*p)];
+        // A square counted past the board only ever belongs to a failing text, so it is
+        // folded back onto the board until the final test refuses it.
+        const unsigned sq = unsigned(count ^ 56) & 63;
+        const std::uint64_t bit = std::uint64_t(1) << sq;
+        kinds[c.kind] |= bit;
+        black |= bit & (0 - std::uint64_t(c.black));
+        hash ^= keys[c.key_row * 64 + sq] & (0 - std::uint64_t(c.piece));
+        ends |= std::uint64_t(c.slash) << (count & 63);
+        slashes += c.slash;
+        count += c.advance;
+        bad |= c.bad;
     }
-    if (p == group_start || file != 8) return nullptr;
-    const unsigned shift = (7 - group) * 8;
-    std::uint64_t white = 0, black = 0;
+    Placement out;
+    out.stop = p;
+    // Slashes at 8, 16, ..., 8 * slashes: one bit each, so a misplaced one cannot hide.
+    const std::uint64_t group_ends = 0x0101010101010100ULL & ((std::uint64_t(2) << (8 * (slashes & 7))) - 1);
+    out.ok = !bad && slashes <= 7 && count == 8 * (slashes + 1) && ends == group_ends;
+    const unsigned shift = unsigned(7 - (slashes & 7)) * 8;
+    std::uint64_t occupied = 0;
     for (unsigned k = 0; k < PIECE_KINDS; ++k) {
-        const std::uint64_t w = sets[k] >> shift, x = sets[PIECE_KINDS + k] >> shift;
-        b.pieces[k] = BitBoard{w | x};
-        white |= w;
-        black |= x;
+        out.pieces[k] = BitBoard{kinds[k] >> shift};
+        occupied |= kinds[k];
     }
-    b.colors = {BitBoard{white}, BitBoard{black}};
-    // The keys gathered belong to the squares higher up when ranks were missing.
-    b.hash = shift ? compute_hash(b) : hash;
-    return p;
+    out.colors = {BitBoard{(occupied & ~black) >> shift}, BitBoard{black >> shift}};
+    out.hash = hash;
+    out.moved_down = shift != 0;
+    return out;
 }
 
 bool side_is_sound(const Board& b, Color c) {
@@ -186,34 +182,28 @@ bool board_is_sound(const Board& b) {
     return !square_attacked(b, b.king(waiting), b.side_to_move, b.occupied());
 }
 
-bool read_castling(Board& b, std::string_view field, bool file_letters) {
-    if (field.empty() || field == "-") return true;
-    for (const char raw : field) {
-        const Color c = raw >= 'A' && raw <= 'Z' ? Color::White : Color::Black;
-        const char ch = ascii_lower(raw);
-        CastleRights& rights = b.castle_rights[index(c)];
-        std::optional<File>* slot;
-        File file;
-        if (!file_letters) {
-            if (ch == 'k') {
-                slot = &rights.short_;
-                file = File::H;
-            } else if (ch == 'q') {
-                slot = &rights.long_;
-                file = File::A;
-            } else {
-                return false;
-            }
-        } else {
-            if (ch < 'a' || ch > 'h') return false;
-            file = File(ch - 'a');
-            slot = index(file) > index(file_of(b.king(c))) ? &rights.short_ : &rights.long_;
-        }
-        if (slot->has_value()) return false;
-        *slot = file;
-    }
+// The end of the field that starts at `p`: the next space or the end of the text.
+const char* field_end(const char* p, const char* end) {
+    while (p != end && *p != ' ') ++p;  // fields after the first are a few bytes long
+    return p;
+}
+
+// The standard letters as bits: White's short and long right, then Black's.
+constexpr std::array<std::uint8_t, 256> make_castling_bits() {
+    std::array<std::uint8_t, 256> t{};
+    t[std::uint8_t('K')] = 1;
+    t[std::uint8_t('Q')] = 2;
+    t[std::uint8_t('k')] = 4;
+    t[std::uint8_t('q')] = 8;
+    return t;
+}
+constexpr std::array<std::uint8_t, 256> CASTLING_BITS = make_castling_bits();
+
+// Each colour holding a right has its king on its back rank, and each right's rook on that
+// rank on the right side of the king.
+bool castling_is_sound(const Board& b, const std::array<CastleRights, 2>& all) {
     for (const Color c : {Color::White, Color::Black}) {
-        const CastleRights& rights = b.castle_rights[index(c)];
+        const CastleRights& rights = all[index(c)];
         if (!rights.any()) continue;
         const Square k = b.king(c);
         if (rank_of(k) != back_rank(c)) return false;
@@ -227,176 +217,322 @@ bool read_castling(Board& b, std::string_view field, bool file_letters) {
     return true;
 }
 
-bool read_en_passant(Board& b, std::string_view field) {
-    if (field == "-") return true;
-    const std::optional<Square> sq = parse_square(field);
+// The castling field [p, end); the rights are set only when the whole field is sound, so that
+// a refused field leaves the board as it was for a reading in the other letters.
+bool read_castling(Board& b, const char* p, const char* end, bool file_letters) {
+    if (p == end || (end - p == 1 && *p == '-')) return true;
+    std::array<CastleRights, 2> rights{};
+    if (!file_letters) {
+        unsigned seen = 0;
+        for (; p != end; ++p) {
+            const unsigned bit = CASTLING_BITS[std::uint8_t(*p)];
+            if (!bit || (seen & bit)) return false;
+            seen |= bit;
+        }
+        for (unsigned c = 0; c < 2; ++c) {
+            if (seen & (1u << (2 * c))) rights[c].short_ = File::H;
+            if (seen & (2u << (2 * c))) rights[c].long_ = File::A;
+        }
+    } else {
+        for (; p != end; ++p) {
+            const char raw = *p;
+            const Color c = raw >= 'A' && raw <= 'Z' ? Color::White : Color::Black;
+            const char ch = c == Color::White ? char(raw - 'A' + 'a') : raw;
+            if (ch < 'a' || ch > 'h') return false;
+            const File file = File(ch - 'a');
+            CastleRights& mine = rights[index(c)];
+            std::optional<File>& slot = index(file) > index(file_of(b.king(c))) ? mine.short_ : mine.long_;
+            if (slot.has_value()) return false;
+            slot = file;
+        }
+    }
+    if (!castling_is_sound(b, rights)) return false;
+    b.castle_rights = rights;
+    return true;
+}
+
+// Rule E: the square the pawn left and the one it passed are empty, the pawn stands beyond
+// them, and every check on the side to move is one that this double push can have given.
+bool en_passant_is_sound(const Board& b, File f) {
     const Color us = b.side_to_move;
-    if (!sq || rank_of(*sq) != relative_rank(us, Rank::Sixth)) return false;
-    const EnPassant ep = en_passant_on(us, file_of(*sq));
+    const EnPassant ep = en_passant_on(us, f);
     const BitBoard occ = b.occupied();
     if (occ.has(ep.origin) || occ.has(ep.target)) return false;
     if (!b.colored_pieces(~us, Piece::Pawn).has(ep.victim)) return false;
     const Square k = b.king(us);
     for (const Square checker : b.checkers)
         if (checker != ep.victim && !between(checker, k).has(ep.origin)) return false;
-    b.en_passant = file_of(*sq);
     return true;
 }
 
-// An optional "+" and one or more ASCII digits, no larger than `max`.
-std::optional<unsigned> read_number(std::string_view field, unsigned max) {
-    if (!field.empty() && field[0] == '+') field.remove_prefix(1);
-    if (field.empty()) return std::nullopt;
-    unsigned value = 0;
-    for (const char ch : field) {
-        if (ch < '0' || ch > '9') return std::nullopt;
-        value = value * 10 + unsigned(ch - '0');
-        if (value > max) return std::nullopt;
+// The en passant field [p, end): "-", or the square behind the pawn that has just moved two.
+bool read_en_passant(Board& b, const char* p, const char* end) {
+    if (end - p == 1 && *p == '-') return true;
+    if (end - p != 2) return false;
+    const unsigned file = unsigned(std::uint8_t(p[0])) - 'a';
+    const char rank = rank_char(relative_rank(b.side_to_move, Rank::Sixth));
+    if (file > 7 || p[1] != rank || !en_passant_is_sound(b, File(file))) return false;
+    b.en_passant = File(file);
+    return true;
+}
+
+// A clock field from `p`: an optional "+" and one or more ASCII digits, no larger than `max`.
+// Returns the end of the field, or null when the field is not such a number.
+const char* read_number(const char* p, const char* end, unsigned max, unsigned& value) {
+    if (p != end && *p == '+') ++p;
+    const char* const digits = p;
+    unsigned v = 0;
+    for (; p != end && *p != ' '; ++p) {
+        const unsigned d = unsigned(std::uint8_t(*p)) - '0';
+        if (d > 9) return nullptr;
+        v = v * 10 + d;
+        if (v > max) return nullptr;
     }
-    return value;
+    if (p == digits) return nullptr;
+    value = v;
+    return p;
 }
 
-}  // namespace
+enum class Letters { Standard, Files, Either };
 
-namespace {
-
-// Steps 1 to 4: placement, side to move, the board checks, checkers and pins. They do not
-// depend on how the castling field is read.
-std::optional<FenParseError> read_head(Board& b, Fields& fields) {
+// The steps of the reading in their order; the first to fail names the error. Every return
+// hands back the one result object, so that it is built in the caller's place.
+Result<Board, FenParseError> read(std::string_view text, Letters letters) {
     using E = FenParseError;
-    const char* placed = read_placement(b, fields.position(), fields.end());
-    if (!placed) return E::InvalidBoard;
-    fields.skip_to(placed);
-    (void)fields.next();  // the rest of the first field is empty: it ends at this space
+    const char* const end = text.data() + text.size();
+    const Placement placed = read_placement(text.data(), end);
+    const char* p = placed.stop;
+    // The side to move: one character, alone in its field.
+    const bool has_side = p != end;
+    const char side = has_side && p + 1 != end ? p[1] : '\0';
+    const bool side_ok = (side == 'w' || side == 'b') && (p + 2 == end || p[2] == ' ');
+    Result<Board, E> result = Board{placed.pieces,
+                                    placed.colors,
+                                    side == 'b' ? Color::Black : Color::White,
+                                    {},
+                                    std::nullopt,
+                                    0,
+                                    1,
+                                    {},
+                                    {},
+                                    placed.hash};
+    Board& b = result.value();
+    const auto step = [&]() -> std::optional<E> {
+        if (!placed.ok) return E::InvalidBoard;
+        if (!has_side) return E::MissingField;
+        if (!side_ok) return E::InvalidSideToMove;
+        if (!board_is_sound(b)) return E::InvalidBoard;
+        const CheckersAndPins cp = calculate_checkers_and_pins(b, b.side_to_move);
+        if (cp.checkers.count() > 2) return E::InvalidBoard;
+        b.checkers = cp.checkers;
+        b.pinned = cp.pinned;
 
-    const auto side = fields.next();
-    if (!side) return E::MissingField;
-    if (*side == "w")
-        b.side_to_move = Color::White;
-    else if (*side == "b")
-        b.side_to_move = Color::Black;
-    else
-        return E::InvalidSideToMove;
+        // A field follows wherever the one before ended at a space.
+        p += 2;
+        if (p == end) return E::MissingField;
+        const char* q = field_end(++p, end);
+        // The module's reading tries rook-file letters only when the standard ones fail here;
+        // what a second reading would repeat up to this field is already done.
+        const bool standard = letters != Letters::Files && read_castling(b, p, q, false);
+        if (!standard && (letters == Letters::Standard || !read_castling(b, p, q, true)))
+            return E::InvalidCastlingRights;
 
-    if (!board_is_sound(b)) return E::InvalidBoard;
-    const CheckersAndPins cp = calculate_checkers_and_pins(b, b.side_to_move);
-    if (cp.checkers.count() > 2) return E::InvalidBoard;
-    b.checkers = cp.checkers;
-    b.pinned = cp.pinned;
-    return std::nullopt;
-}
+        if (q == end) return E::MissingField;
+        p = q + 1;
+        q = field_end(p, end);
+        if (!read_en_passant(b, p, q)) return E::InvalidEnPassant;
 
-// Steps 5 to 9: castling rights, en passant, the clocks, nothing more.
-std::optional<FenParseError> read_tail(Board& b, Fields& fields, bool file_letter_castling) {
-    using E = FenParseError;
-    const auto castling = fields.next();
-    if (!castling) return E::MissingField;
-    if (!read_castling(b, *castling, file_letter_castling)) return E::InvalidCastlingRights;
+        if (q == end) return E::MissingField;
+        unsigned halfmove, fullmove;
+        q = read_number(q + 1, end, 100, halfmove);
+        if (!q) return E::InvalidHalfMoveClock;
+        b.halfmove_clock = std::uint8_t(halfmove);
 
-    const auto ep = fields.next();
-    if (!ep) return E::MissingField;
-    if (!read_en_passant(b, *ep)) return E::InvalidEnPassant;
+        if (q == end) return E::MissingField;
+        q = read_number(q + 1, end, 65535, fullmove);
+        if (!q || fullmove == 0) return E::InvalidFullmoveNumber;
+        b.fullmove_number = std::uint16_t(fullmove);
 
-    const auto halfmove = fields.next();
-    if (!halfmove) return E::MissingField;
-    const auto hm = read_number(*halfmove, 255);
-    if (!hm || *hm > 100) return E::InvalidHalfMoveClock;
-    b.halfmove_clock = std::uint8_t(*hm);
-
-    const auto fullmove = fields.next();
-    if (!fullmove) return E::MissingField;
-    const auto fm = read_number(*fullmove, 65535);
-    if (!fm || *fm == 0) return E::InvalidFullmoveNumber;
-    b.fullmove_number = std::uint16_t(*fm);
-
-    if (fields.next()) return E::TooManyFields;
-    // The pieces' keys came with the placement; White to move with no rights or en passant
-    // was all the rest of the key then held.
-    b.hash ^= compute_hash_of_state(b);
-    return std::nullopt;
+        if (q != end) return E::TooManyFields;
+        // The pieces' keys came with the placement, unless missing ranks moved the pieces down
+        // from the squares the keys were gathered for.
+        b.hash = placed.moved_down ? compute_hash(b) : placed.hash ^ compute_hash_of_state(b);
+        return std::nullopt;
+    };
+    if (const auto error = step()) {
+        result = *error;
+        return result;
+    }
+    return result;
 }
 
 }  // namespace
 
 Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling) {
-    Board b;
-    Fields fields(text);
-    if (const auto error = read_head(b, fields)) return *error;
-    if (const auto error = read_tail(b, fields, file_letter_castling)) return *error;
-    return b;
+    return read(text, file_letter_castling ? Letters::Files : Letters::Standard);
 }
 
-Result<Board, FenParseError> read_fen(std::string_view text) {
-    Board b;
-    Fields fields(text);
-    if (const auto error = read_head(b, fields)) return *error;
-    // A second reading with rook-file letters would repeat the first four steps exactly, so
-    // it starts again from their result.
-    const Board head = b;
-    const Fields rest = fields;
-    const auto error = read_tail(b, fields, false);
-    if (!error) return b;
-    if (*error != FenParseError::InvalidCastlingRights) return *error;
-    b = head;
-    fields = rest;
-    if (const auto again = read_tail(b, fields, true)) return *again;
-    return b;
-}
+Result<Board, FenParseError> read_fen(std::string_view text) { return read(text, Letters::Either); }
 
 // ---------------------------------------------------------------------------------------------
 // FEN writing.
+//
+// Each rank is built as one 64-bit word of eight characters, one byte per file, with no branch
+// on the pieces: the letters come from six bit planes spread to bytes, the digits of the empty
+// runs from a table by the rank's occupancy, and the bytes of each run after its first are then
+// squeezed out in three shifts (by 1, 2 and 4 bytes) whose byte masks the same table holds.
+
+namespace {
+
+// Byte f of SPREAD[x] is bit f of x.
+constexpr std::array<std::uint64_t, 256> make_spread() {
+    std::array<std::uint64_t, 256> t{};
+    for (unsigned x = 0; x < 256; ++x)
+        for (unsigned f = 0; f < 8; ++f)
+            if (x >> f & 1) t[x] |= std::uint64_t(1) << (8 * f);
+    return t;
+}
+constexpr std::array<std::uint64_t, 256> SPREAD = make_spread();
+
+struct RankText {
+    std::uint64_t fixed;    // by file: 0x40 under a piece, the run's length at its first square
+    std::uint64_t move[3];  // the bytes that move down by 1, 2, 4 places in the three shifts
+    std::uint64_t length;   // characters of the rank's text
+};
+
+constexpr std::array<RankText, 256> make_rank_texts() {
+    std::array<RankText, 256> t{};
+    for (unsigned occ = 0; occ < 256; ++occ) {
+        RankText& r = t[occ];
+        unsigned dropped = 0;  // bytes squeezed out before this file
+        unsigned shift_of[8] = {};
+        bool kept[8] = {};
+        for (unsigned f = 0; f < 8; ++f) {
+            const bool piece = occ >> f & 1;
+            const bool run_start = !piece && (f == 0 || (occ >> (f - 1) & 1));
+            if (piece) r.fixed |= std::uint64_t(0x40) << (8 * f);
+            if (run_start) {
+                unsigned n = 0;
+                while (f + n < 8 && !(occ >> (f + n) & 1)) ++n;
+                r.fixed |= std::uint64_t('0' + n) << (8 * f);
+            }
+            kept[f] = piece || run_start;
+            shift_of[f] = dropped;
+            if (!kept[f]) ++dropped;
+        }
+        r.length = 8 - dropped;
+        for (unsigned stage = 0; stage < 3; ++stage)
+            for (unsigned f = 0; f < 8; ++f)
+                if (kept[f] && (shift_of[f] >> stage & 1)) {
+                    const unsigned at = f - (shift_of[f] & ((1u << stage) - 1));  // after earlier stages
+                    r.move[stage] |= std::uint64_t(0xFF) << (8 * at);
+                }
+    }
+    return t;
+}
+constexpr std::array<RankText, 256> RANK_TEXTS = make_rank_texts();
+
+// Writes the eight bytes of `w`, first byte first; the buffer must have room for all eight.
+inline void store8(char* out, std::uint64_t w) {
+    if constexpr (std::endian::native == std::endian::big) {
+        std::uint64_t swapped = 0;
+        for (int i = 0; i < 8; ++i) swapped |= ((w >> (8 * i)) & 0xFF) << (8 * (7 - i));
+        w = swapped;
+    }
+    std::memcpy(out, &w, 8);
+}
+
+// A number below 100000 in decimal, without leading zeros; writes eight bytes.
+char* write_decimal(char* out, unsigned v) {
+    const unsigned length = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000);
+    std::uint64_t w = 0;
+    for (unsigned i = 0; i < 5; ++i) {  // the lowest digit into byte 4, the highest into byte 0
+        w |= std::uint64_t('0' + v % 10) << (8 * (4 - i));
+        v /= 10;
+    }
+    store8(out, w >> (8 * (5 - length)));
+    return out + length;
+}
+
+// The standard castling field by rights held: bit 0 White's short, 1 White's long, 2 and 3
+// Black's.
+struct CastlingText {
+    char text[4];
+    std::uint32_t length;
+};
+constexpr std::array<CastlingText, 16> make_castling_texts() {
+    std::array<CastlingText, 16> t{};
+    for (unsigned m = 0; m < 16; ++m) {
+        unsigned n = 0;
+        for (unsigned i = 0; i < 4; ++i)
+            if (m >> i & 1) t[m].text[n++] = "KQkq"[i];
+        if (!n) t[m].text[n++] = '-';
+        t[m].length = n;
+    }
+    return t;
+}
+constexpr std::array<CastlingText, 16> CASTLING_TEXTS = make_castling_texts();
+
+}  // namespace
 
 char* write_fen(char* out, const Board& b, bool file_letter_castling) {
-    // Letters by square first, then each rank walked by its occupied squares, so that the
-    // work follows the pieces rather than the 64 squares.
-    char letters[64];
-    for (unsigned c = 0; c < 2; ++c)
-        for (unsigned p = 0; p < PIECE_KINDS; ++p)
-            for (const Square s : b.colored_pieces(Color(c), Piece(p)))
-                letters[index(s)] = (c == 0 ? "PNBRQK" : "pnbrqk")[p];
+    // Bit planes of the letters' ASCII codes: P 0x50, N 0x4E, B 0x42, R 0x52, Q 0x51, K 0x4B,
+    // 0x20 more for Black, and the 0x40 of every letter from the rank's table.
+    const std::uint64_t pawns = b.pieces[0].bits, knights = b.pieces[1].bits, bishops = b.pieces[2].bits,
+                        rooks = b.pieces[3].bits, queens = b.pieces[4].bits, kings = b.pieces[5].bits;
+    const std::uint64_t planes[6] = {
+        queens | kings,                     // 0x01
+        knights | bishops | rooks | kings,  // 0x02
+        knights,                            // 0x04
+        knights | kings,                    // 0x08
+        pawns | rooks | queens,             // 0x10
+        b.colors[1].bits,                   // 0x20
+    };
     const std::uint64_t occ = b.occupied().bits;
     for (int rank = 7; rank >= 0; --rank) {
-        unsigned row = unsigned(occ >> (8 * rank)) & 0xFF, file = 0;
-        while (row) {
-            const unsigned f = unsigned(std::countr_zero(row));
-            if (f > file) *out++ = char('0' + (f - file));
-            *out++ = letters[8 * rank + f];
-            file = f + 1;
-            row &= row - 1;
+        const unsigned shift = unsigned(8 * rank);
+        const RankText& t = RANK_TEXTS[(occ >> shift) & 0xFF];
+        std::uint64_t w = t.fixed;
+        for (unsigned k = 0; k < 6; ++k) w |= SPREAD[(planes[k] >> shift) & 0xFF] << k;
+        w = (w & ~t.move[0]) | ((w & t.move[0]) >> 8);
+        w = (w & ~t.move[1]) | ((w & t.move[1]) >> 16);
+        w = (w & ~t.move[2]) | ((w & t.move[2]) >> 32);
+        store8(out, w);
+        out += t.length;
+        *out = '/';
+        out += rank != 0;
+    }
+    out[0] = ' ';
+    out[1] = color_char(b.side_to_move);
+    out[2] = ' ';
+    out += 3;
+    if (!file_letter_castling) {
+        const unsigned held = unsigned(b.castle_rights[0].short_.has_value()) |
+                              unsigned(b.castle_rights[0].long_.has_value()) << 1 |
+                              unsigned(b.castle_rights[1].short_.has_value()) << 2 |
+                              unsigned(b.castle_rights[1].long_.has_value()) << 3;
+        const CastlingText& c = CASTLING_TEXTS[held];
+        std::memcpy(out, c.text, 4);
+        out += c.length;
+    } else {
+        const char* before = out;
+        for (const Color c : {Color::White, Color::Black}) {
+            const CastleRights& r = b.castle_rights[index(c)];
+            const char shift = c == Color::White ? 'A' - 'a' : 0;
+            if (r.short_) *out++ = char(file_char(*r.short_) + shift);
+            if (r.long_) *out++ = char(file_char(*r.long_) + shift);
         }
-        if (file < 8) *out++ = char('0' + (8 - file));
-        if (rank) *out++ = '/';
+        if (out == before) *out++ = '-';
     }
-    *out++ = ' ';
-    *out++ = color_char(b.side_to_move);
-    *out++ = ' ';
-    const char* before = out;
-    for (const Color c : {Color::White, Color::Black}) {
-        const CastleRights& r = b.castle_rights[index(c)];
-        const char shift = c == Color::White ? 'A' - 'a' : 0;
-        if (r.short_) *out++ = file_letter_castling ? char(file_char(*r.short_) + shift) : char('k' + shift);
-        if (r.long_) *out++ = file_letter_castling ? char(file_char(*r.long_) + shift) : char('q' + shift);
-    }
-    if (out == before) *out++ = '-';
     *out++ = ' ';
     if (const auto ep = b.en_passant_squares())
         out = write_square(out, ep->target);
     else
         *out++ = '-';
     *out++ = ' ';
-    const auto write_number = [&out](unsigned v) {
-        char digits[5];
-        int n = 0;
-        do {
-            digits[n++] = char('0' + v % 10);
-            v /= 10;
-        } while (v);
-        while (n) *out++ = digits[--n];
-    };
-    write_number(b.halfmove_clock);
+    out = write_decimal(out, b.halfmove_clock);
     *out++ = ' ';
-    write_number(b.fullmove_number);
-    return out;
+    return write_decimal(out, b.fullmove_number);
 }
 
 std::string to_fen(const Board& board, bool file_letter_castling) {
