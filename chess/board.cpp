@@ -75,35 +75,48 @@ CheckersAndPins calculate_checkers_and_pins(const Board& board, Color c) {
 
 namespace {
 
-// What one character of the placement field does. Every character takes the same steps with
-// these numbers; characters the field may not hold are only counted, and judged at the end.
-struct PlacementCode {
-    std::uint8_t advance;  // squares it fills: a digit's value, 1 for a piece letter
-    std::uint8_t kind;     // the piece, or NO_KIND (a set that nothing reads)
-    std::uint8_t key_row;  // colour * 6 + piece, the row of its hash keys (0 for the rest)
-    std::uint8_t piece;    // 1 for a piece letter
-    std::uint8_t black;    // 1 for a black piece letter
-    std::uint8_t slash;    // 1 for '/'
-    std::uint8_t bad;      // 1 for any character the field may not hold
-    std::uint8_t unused;
-};
-constexpr std::uint8_t NO_KIND = PIECE_KINDS;
+// What each character of the placement field does, one table a step, so that each step is a
+// single load. Every character takes all the steps: a piece letter sets its square in its
+// colour and kind's set and folds in its key, a slash sets its square in a set of group ends,
+// and everything else sets its square in a set that nothing reads, with a key of zero.
+// Characters the field may not hold are only counted, and judged at the end.
+constexpr std::uint8_t NO_PIECE = 2 * PIECE_KINDS;  // digits and anything that is not a letter
+constexpr std::uint8_t GROUP_END = NO_PIECE + 1;    // the slash
+constexpr unsigned PLACEMENT_SETS = GROUP_END + 1;
 
-constexpr std::array<PlacementCode, 256> make_placement_codes() {
-    std::array<PlacementCode, 256> t{};
-    for (PlacementCode& c : t) c = {0, NO_KIND, 0, 0, 0, 0, 1, 0};
-    for (char d = '0'; d <= '9'; ++d) t[std::uint8_t(d)].advance = std::uint8_t(d - '0'), t[std::uint8_t(d)].bad = 0;
-    t[std::uint8_t('/')].slash = 1;
-    t[std::uint8_t('/')].bad = 0;
-    const char* letters = "pnbrqk";
-    for (std::uint8_t p = 0; p < PIECE_KINDS; ++p) {
-        t[std::uint8_t(letters[p] - 'a' + 'A')] = {1, p, p, 1, 0, 0, 0, 0};
-        t[std::uint8_t(letters[p])] = {1, p, std::uint8_t(PIECE_KINDS + p), 1, 1, 0, 0, 0};
+struct PlacementTables {
+    std::uint8_t advance[256];  // squares it fills: a digit's value, 1 for a piece letter
+    std::uint8_t set[256];      // colour * 6 + piece for a letter, else NO_PIECE or GROUP_END
+    std::uint8_t slash[256];    // 1 for '/'
+    std::uint8_t bad[256];      // 1 for any character the field may not hold
+    std::uint64_t keys[PLACEMENT_SETS][64];  // the pieces' hash keys, zeros for the rest
+};
+
+constexpr PlacementTables make_placement_tables() {
+    PlacementTables t{};
+    for (unsigned ch = 0; ch < 256; ++ch) {
+        t.set[ch] = NO_PIECE;
+        t.bad[ch] = !(ch == '/' || (ch >= '0' && ch <= '9'));
     }
+    for (unsigned d = 0; d <= 9; ++d) t.advance['0' + d] = std::uint8_t(d);
+    t.set[unsigned('/')] = GROUP_END;
+    t.slash[unsigned('/')] = 1;
+    const char* letters = "pnbrqk";
+    for (std::uint8_t p = 0; p < PIECE_KINDS; ++p)
+        for (const unsigned c : {0u, 1u}) {
+            const unsigned ch = std::uint8_t(c ? letters[p] : letters[p] - 'a' + 'A');
+            t.advance[ch] = 1;
+            t.set[ch] = std::uint8_t(c * PIECE_KINDS + p);
+            t.bad[ch] = 0;
+            for (unsigned sq = 0; sq < 64; ++sq) t.keys[c * PIECE_KINDS + p][sq] = keys::KEYS.piece[c][p][sq];
+        }
     return t;
 }
 
-constexpr std::array<PlacementCode, 256> PLACEMENT_CODES = make_placement_codes();
+constexpr PlacementTables PLACEMENT = make_placement_tables();
+
+// Copied rather than value-initialised: g++ zeroes an array this size with `rep stos`.
+constexpr std::uint64_t NO_SETS[PLACEMENT_SETS] = {};
 
 // The placement field as read, before anything is known about the rest of the text.
 struct Placement {
@@ -118,42 +131,47 @@ struct Placement {
 // Reads the first field, up to the first space, in one pass from the left with the first
 // group taken as rank 8; fewer than eight groups fill the ranks from rank 1 upward, so the
 // pieces then move down by the missing ranks. The square counter runs through the groups
-// without resetting: every group is eight squares exactly when the slashes stand at 8, 16, ...
-// and the counter ends at eight times the number of groups. An empty group, a file past h, a
-// ninth group and a stray character all fail that one test, and they all are the same error.
+// without resetting: every group is eight squares exactly when the slashes stand at squares
+// 8, 16, ... of the count and the counter ends at eight times the number of groups. An empty
+// group, a file past h, a ninth group and a stray character all fail that one test, and they
+// all are the same error.
 Placement read_placement(const char* p, const char* end) {
-    std::uint64_t kinds[PIECE_KINDS + 2] = {};  // one set more for characters that place nothing
-    std::uint64_t black = 0, hash = 0, ends = 0;
+    const void* space = std::memchr(p, ' ', std::size_t(end - p));
+    const char* const stop = space ? static_cast<const char*>(space) : end;
+    std::uint64_t sets[PLACEMENT_SETS];
+    std::memcpy(sets, NO_SETS, sizeof sets);
+    std::uint64_t hash = 0;
     std::uint64_t count = 0;  // squares so far, in reading order; wide, so that no digits wrap it
     std::size_t slashes = 0;
     unsigned bad = 0;
-    const std::uint64_t* keys = &keys::KEYS.piece[0][0][0];  // [colour * 6 + piece][square]
-    for (; p != end && *p != ' '; ++p) {
-        const PlacementCode c = PLACEMENT_CODES[std::uint8_t(*p)];
+    const PlacementTables& t = PLACEMENT;
+    for (; p != stop; ++p) {
+        const unsigned ch = std::uint8_t(*p);
         // A square counted past the board only ever belongs to a failing text, so it is
         // folded back onto the board until the final test refuses it.
         const unsigned sq = unsigned(count ^ 56) & 63;
-        const std::uint64_t bit = std::uint64_t(1) << sq;
-        kinds[c.kind] |= bit;
-        black |= bit & (0 - std::uint64_t(c.black));
-        hash ^= keys[c.key_row * 64 + sq] & (0 - std::uint64_t(c.piece));
-        ends |= std::uint64_t(c.slash) << (count & 63);
-        slashes += c.slash;
-        count += c.advance;
-        bad |= c.bad;
+        sets[t.set[ch]] |= std::uint64_t(1) << sq;
+        hash ^= t.keys[t.set[ch]][sq];
+        slashes += t.slash[ch];
+        count += t.advance[ch];
+        bad |= t.bad[ch];
     }
     Placement out;
-    out.stop = p;
-    // Slashes at 8, 16, ..., 8 * slashes: one bit each, so a misplaced one cannot hide.
-    const std::uint64_t group_ends = 0x0101010101010100ULL & ((std::uint64_t(2) << (8 * (slashes & 7))) - 1);
-    out.ok = !bad && slashes <= 7 && count == 8 * (slashes + 1) && ends == group_ends;
+    out.stop = stop;
+    // The squares of counts 8, 16, ..., 8 * slashes (a8 is count 0, a7 count 8): one each, so
+    // a misplaced slash cannot hide. No slash can stand past count 64 in a text that passes.
+    const std::uint64_t group_ends =
+        0x0001010101010101ULL & ~((std::uint64_t(1) << (56 - 8 * (slashes & 7))) - 1);
+    out.ok = !bad && slashes <= 7 && count == 8 * (slashes + 1) && sets[GROUP_END] == group_ends;
     const unsigned shift = unsigned(7 - (slashes & 7)) * 8;
-    std::uint64_t occupied = 0;
+    std::uint64_t white = 0, black = 0;
     for (unsigned k = 0; k < PIECE_KINDS; ++k) {
-        out.pieces[k] = BitBoard{kinds[k] >> shift};
-        occupied |= kinds[k];
+        const std::uint64_t w = sets[k] >> shift, x = sets[PIECE_KINDS + k] >> shift;
+        out.pieces[k] = BitBoard{w | x};
+        white |= w;
+        black |= x;
     }
-    out.colors = {BitBoard{(occupied & ~black) >> shift}, BitBoard{black >> shift}};
+    out.colors = {BitBoard{white}, BitBoard{black}};
     out.hash = hash;
     out.moved_down = shift != 0;
     return out;
