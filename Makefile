@@ -9,7 +9,7 @@ ONLY ?=
 
 MODULE := $(BUILD_DIR)/morvek_board.abi3.so
 
-.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench bench-perft bench-python perft-deep clean
+.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench bench-perft bench-python bench-venv perft-deep clean
 
 all: build
 
@@ -63,10 +63,25 @@ bench-perft: build
 	@tools/deps.sh stockfish
 	$(PYTHON) bench/perft_vs_stockfish.py --perft $(BUILD_DIR)/perft --stockfish /usr/games/stockfish
 
-# Each operation's call cost against a floor extension that computes nothing (bench/floor.cpp).
-bench-python: build
+# Each operation's call cost against a floor extension that computes nothing (bench/floor.cpp),
+# on one position repeated and on distinct positions with python-chess beside them; the chart
+# of the distinct ones goes to BENCH_CHART. The benchmark's tools (bench/requirements.txt) live
+# in their own environment, installed again only when the requirements change.
+BENCH_VENV := $(BUILD_DIR)/venvs/bench
+BENCH_JSON ?= $(BUILD_DIR)/bench-python.json
+BENCH_CHART ?= $(BUILD_DIR)/bench-python.png
+BENCH_ARGS ?=
+
+bench-venv:
+	@if ! $(BENCH_VENV)/bin/python -c "" 2>/dev/null; then rm -rf $(BENCH_VENV); $(PYTHON) -m venv $(BENCH_VENV); fi
+	@if ! cmp -s bench/requirements.txt $(BENCH_VENV)/requirements.txt; then \
+	    $(BENCH_VENV)/bin/python -m pip install -q -r bench/requirements.txt && \
+	    cp bench/requirements.txt $(BENCH_VENV)/requirements.txt; fi
+
+bench-python: build bench-venv
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target _floor
-	PYTHONPATH=$(abspath $(BUILD_DIR)) $(PYTHON) bench/python_surface.py
+	PYTHONPATH=$(abspath $(BUILD_DIR)) $(BENCH_VENV)/bin/python bench/python_surface.py --json $(BENCH_JSON) $(BENCH_ARGS)
+	$(BENCH_VENV)/bin/python bench/chart.py $(BENCH_JSON) $(BENCH_CHART)
 
 # The perft counts above 20 million nodes, which the default test run leaves out (minutes).
 perft-deep: build

@@ -4,11 +4,15 @@
 // result of the configured shape, and compute nothing.
 //
 //   import _floor; _floor.shape("legal_moves", "list_str", 48, 4); _floor.legal_moves(fen)
+//
+// For a walk over many positions, `shapes` sets one shape a call, taken in turn:
+//   _floor.shapes("legal_moves", [("list_str", 20, 4), ("list_str", 31, 4), ...])
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,6 +25,8 @@ struct Shape {
 };
 
 Shape shapes[10];
+std::vector<Shape> sequences[10];  // when not empty, one a call in turn instead of shapes[]
+std::size_t next_shape[10];
 const char* const NAMES[10] = {"piece_list", "legal_moves", "attackers",     "apply_uci", "uci_to_san",
                                "san_to_uci", "see_move",    "null_move_fen", "is_check",  "side_to_move"};
 const char TEXT[128] = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP";
@@ -79,7 +85,29 @@ PyObject* floor_function(PyObject*, PyObject* args, PyObject* kwargs) {
     // The owned copies every call of ours makes.
     std::string copies[Arity];
     for (int i = 0; i < Arity; ++i) copies[i].assign(texts[i], std::size_t(sizes[i]));
-    return build(shapes[Index]);
+    const std::vector<Shape>& sequence = sequences[Index];
+    if (sequence.empty()) return build(shapes[Index]);
+    std::size_t& next = next_shape[Index];
+    const Shape& s = sequence[next];
+    if (++next == sequence.size()) next = 0;
+    return build(s);
+}
+
+int function_index(const char* name) {
+    for (int i = 0; i < 10; ++i)
+        if (!std::strcmp(name, NAMES[i])) return i;
+    return -1;
+}
+
+bool read_shape(const char* kind, Py_ssize_t count, Py_ssize_t length, Shape& s) {
+    s = Shape{Kind::Str, count, length};
+    if (!std::strcmp(kind, "str")) s.kind = Kind::Str;
+    else if (!std::strcmp(kind, "list_str")) s.kind = Kind::ListStr;
+    else if (!std::strcmp(kind, "list_triple")) s.kind = Kind::ListTriple;
+    else if (!std::strcmp(kind, "int")) s.kind = Kind::Int;
+    else if (!std::strcmp(kind, "bool")) s.kind = Kind::Bool;
+    else return false;
+    return length <= Py_ssize_t(sizeof TEXT) - 1;
 }
 
 PyObject* set_shape(PyObject*, PyObject* args) {
@@ -87,21 +115,41 @@ PyObject* set_shape(PyObject*, PyObject* args) {
     const char* kind;
     Py_ssize_t count, length;
     if (!PyArg_ParseTuple(args, "ssnn", &name, &kind, &count, &length)) return nullptr;
-    for (int i = 0; i < 10; ++i) {
-        if (std::strcmp(name, NAMES[i]) != 0) continue;
-        Shape s{Kind::Str, count, length};
-        if (!std::strcmp(kind, "str")) s.kind = Kind::Str;
-        else if (!std::strcmp(kind, "list_str")) s.kind = Kind::ListStr;
-        else if (!std::strcmp(kind, "list_triple")) s.kind = Kind::ListTriple;
-        else if (!std::strcmp(kind, "int")) s.kind = Kind::Int;
-        else if (!std::strcmp(kind, "bool")) s.kind = Kind::Bool;
-        else break;
-        if (length > Py_ssize_t(sizeof TEXT) - 1) break;
-        shapes[i] = s;
-        Py_RETURN_NONE;
+    const int i = function_index(name);
+    Shape s;
+    if (i < 0 || !read_shape(kind, count, length, s)) {
+        PyErr_SetString(PyExc_ValueError, "unknown function or shape");
+        return nullptr;
     }
-    PyErr_SetString(PyExc_ValueError, "unknown function or shape");
-    return nullptr;
+    shapes[i] = s;
+    sequences[i].clear();
+    Py_RETURN_NONE;
+}
+
+PyObject* set_shapes(PyObject*, PyObject* args) {
+    const char* name;
+    PyObject* list;
+    if (!PyArg_ParseTuple(args, "sO!", &name, &PyList_Type, &list)) return nullptr;
+    const int i = function_index(name);
+    if (i < 0) {
+        PyErr_SetString(PyExc_ValueError, "unknown function");
+        return nullptr;
+    }
+    std::vector<Shape> sequence;
+    for (Py_ssize_t k = 0, n = PyList_Size(list); k < n; ++k) {
+        const char* kind;
+        Py_ssize_t count, length;
+        Shape s;
+        if (!PyArg_ParseTuple(PyList_GetItem(list, k), "snn", &kind, &count, &length)) return nullptr;
+        if (!read_shape(kind, count, length, s)) {
+            PyErr_SetString(PyExc_ValueError, "unknown shape");
+            return nullptr;
+        }
+        sequence.push_back(s);
+    }
+    sequences[i] = std::move(sequence);
+    next_shape[i] = 0;
+    Py_RETURN_NONE;
 }
 
 #define FLOOR(i, arity)                                                                            \
@@ -112,6 +160,7 @@ PyMethodDef METHODS[] = {
     FLOOR(0, 1), FLOOR(1, 1), FLOOR(2, 3), FLOOR(3, 2), FLOOR(4, 2), FLOOR(5, 2), FLOOR(6, 2),
     FLOOR(7, 1), FLOOR(8, 1), FLOOR(9, 1),
     {"shape", set_shape, METH_VARARGS, nullptr},
+    {"shapes", set_shapes, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
