@@ -81,8 +81,9 @@ using ShortText = InlineText<7>;                      // a square, a move, a let
 using FenText = InlineText<chess::MAX_FEN_LENGTH>;  // a whole position
 using SquareTriple = std::array<ShortText, 3>;
 
-// The FEN argument as every operation loads it: standard castling letters first, rook-file
-// letters only when the castling field was what the first reading refused.
+// The frame's FEN step (frame_board.cpp), declared here, free of Python, for the fuzz targets:
+// standard castling letters first, rook-file letters only when the castling field was what
+// the first reading refused.
 Answer<chess::Board> parse_board(std::string_view fen);
 
 // The bodies, in the order of the module's function table.
