@@ -132,7 +132,6 @@ PyObject* call_body(PyObject* args, PyObject* kwargs) {
     constexpr std::size_t N = function.parameters.size();
     static_assert(N >= 1 && N <= 3);
     constexpr FunctionDescription description{function.name, function.parameters.data(), N};
-    constexpr auto body = function.body;
     // The views stay valid while the slots (or, on the fast path, the argument tuple) hold
     // the str objects: for the whole call.
     Slots<N> slots;
@@ -154,7 +153,7 @@ PyObject* call_body(PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     return [&]<std::size_t... J>(std::index_sequence<J...>) {
-        return result_object(body(std::get<chess::Board>(board), texts[J + 1]...));
+        return result_object(function.body(std::get<chess::Board>(board), texts[J + 1]...));
     }(std::make_index_sequence<N - 1>{});
 }
 
@@ -203,22 +202,18 @@ inline constexpr auto DOCSTRING = [] {
     return text;
 }();
 
-template <const auto& Table, std::size_t I>
-PyMethodDef method_row() {
-    return {std::get<I>(Table).name,
-            reinterpret_cast<PyCFunction>(
-                reinterpret_cast<void (*)()>(trampoline<Table, I>)),
-            METH_VARARGS | METH_KEYWORDS, DOCSTRING<Table, I>.data()};
-}
-
 // The method table of a tuple of rows, in its order, closed by the empty row the interpreter
 // stops at.
 template <const auto& Table>
 auto method_table() {
     constexpr std::size_t count = std::tuple_size_v<std::remove_cvref_t<decltype(Table)>>;
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
-        return std::array<PyMethodDef, count + 1>{method_row<Table, I>()...,
-                                                  PyMethodDef{nullptr, nullptr, 0, nullptr}};
+        return std::array<PyMethodDef, count + 1>{
+            PyMethodDef{std::get<I>(Table).name,
+                        reinterpret_cast<PyCFunction>(
+                            reinterpret_cast<void (*)()>(trampoline<Table, I>)),
+                        METH_VARARGS | METH_KEYWORDS, DOCSTRING<Table, I>.data()}...,
+            PyMethodDef{nullptr, nullptr, 0, nullptr}};
     }(std::make_index_sequence<count>{});
 }
 
