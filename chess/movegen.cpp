@@ -24,20 +24,6 @@ bool en_passant_safe(const Board& b, Square k, Square pawn, const EnPassant& ep)
     return true;
 }
 
-// The castling test for the side to move, which must not be in check and must hold the right.
-bool can_castle(const Board& b, const Castling& c) {
-    const BitBoard path = between(c.king_from, c.rook_from) | between(c.king_from, c.king_to) | c.king_to | c.rook_to;
-    if ((path & b.occupied()).without(c.king_from).without(c.rook_from).any()) return false;
-    // A rook shielding its king along the back rank would, once moved, let the slider behind
-    // it through; the attack test below cannot see that, as the rook stays in its occupancy.
-    if (b.pinned.has(c.rook_from)) return false;
-    // Every square the king crosses is tested as it will stand, the king gone from its own.
-    const BitBoard without_king = b.occupied().without(c.king_from);
-    for (const Square s : between(c.king_from, c.king_to) | c.king_to)
-        if (square_attacked(b, s, ~b.side_to_move, without_king | s)) return false;
-    return true;
-}
-
 // The unpinned pawns' moves counted as whole sets: their pushes and captures, shifted at once,
 // give the same total as the per-pawn groups.
 std::uint64_t count_unpinned_pawn_moves(const Board& b, BitBoard mask) {
@@ -73,18 +59,6 @@ BitBoard en_passant_capturers(const Board& b, Square k) {
     return out;
 }
 
-BitBoard castling_targets(const Board& b, Square k) {
-    const Color us = b.side_to_move;
-    const CastleRights& rights = b.castle_rights[index(us)];
-    BitBoard out;
-    for (const std::optional<File> rook : {rights.short_, rights.long_}) {
-        if (!rook) continue;
-        const Castling c = castling(us, k, make_square(*rook, back_rank(us)));
-        if (can_castle(b, c)) out |= BitBoard::from(c.rook_from);
-    }
-    return out;
-}
-
 }  // namespace detail
 
 MoveList legal_moves_vec(const Board& board) {
@@ -103,7 +77,7 @@ bool king_move_legal(const Board& b, Square k, const Move& m) {
         const Color us = b.side_to_move;
         const CastleRights& rights = b.castle_rights[index(us)];
         for (const std::optional<File> rook : {rights.short_, rights.long_})
-            if (rook && m.to == make_square(*rook, back_rank(us))) return can_castle(b, castling(us, k, m.to));
+            if (rook && m.to == make_square(*rook, back_rank(us))) return detail::can_castle(b, castling(us, k, m.to));
         return false;
     }
     return king_attacks(k).without(b.us()).has(m.to) && king_target_safe(b, k, m.to);

@@ -72,7 +72,8 @@ std::uint64_t perft_by_playing(const Board& b, unsigned depth) {
 
 TEST(Perft, BulkCountingEqualsPlayingEveryLeaf) {
     for (const char* fen : {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
-                            "1r3kr1/pppppppp/8/8/8/8/PPPPPPPP/1R3KR1 w GBgb - 0 1"}) {
+                            "1r3kr1/pppppppp/8/8/8/8/PPPPPPPP/1R3KR1 w GBgb - 0 1",
+                            "1Q4Q1/3Q4/Q4Q2/2Q4Q/4Q3/1Q5Q/3Q2RB/K4Qnk w - - 0 1"}) {
         const Board b = load(fen);
         EXPECT_EQ(perft(b, 3), perft_by_playing(b, 3)) << fen;
     }

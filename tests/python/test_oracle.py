@@ -151,6 +151,17 @@ def test_legal_moves_and_check(chess960, seed):
         assert is_check(fen) is board.is_check(), fen
 
 
+# Fifteen queens: more moves than a real game's positions have, all of them listed.
+CROWDED = ["1Q4Q1/3Q4/Q4Q2/2Q4Q/4Q3/1Q5Q/3Q2RB/K4Qnk w - - 0 1", "3Q4/Q4Q2/2Q4Q/4Q3/1Q4Q1/3Q4/Q4QNp/K1Q3Nk w - - 0 1"]
+
+
+@pytest.mark.parametrize("fen", CROWDED)
+def test_legal_moves_of_crowded_positions(fen):
+    board = chess.Board(fen)
+    in_order = sorted(board.legal_moves, key=lambda m: generation_key(board, m))
+    assert legal_moves(fen) == [our_text(board, m) for m in in_order]
+
+
 def rich(board, index):
     """Positions with castling, en passant, a promotion or check, and a third of the rest:
     writing python-chess's FEN after every move is the slow part of these tests."""

@@ -8,11 +8,18 @@ import re
 import chess
 import pytest
 
+from conftest import (
+    CASTLING,
+    CASTLING_BLACK,
+    NO_KINGS,
+    PASSANT,
+    PROMOTION,
+    STALEMATED,
+    START,
+    value_error,
+)
 from morvek_board import apply_uci, legal_moves, san_to_uci, uci_to_san
 
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
-CASTLING = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1"
-CASTLING_BLACK = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1"
 # King on g1, long castling with the rook on b1: the rook-file letters are needed to load it.
 KING_G1 = "1r4k1/8/8/8/8/8/8/1R4K1 w Bb - 0 1"
 # King on b1 with both rooks, and king on f1 with the short rook: the g- and c-file texts are
@@ -22,20 +29,8 @@ KING_F1 = "5k2/8/8/8/8/8/8/5K1R w H - 0 1"
 TWO_KNIGHTS = "4k3/8/8/8/8/5N2/8/1N2K3 w - - 0 1"
 ROOKS = "4k3/8/8/R7/8/8/8/R3K3 w - - 0 1"
 QUEENS = "4k3/8/8/8/8/Q7/8/Q1Q1K3 w - - 0 1"
-PASSANT = "4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1"
-PROMOTION = "4k3/P7/8/8/8/8/8/4K3 w - - 0 1"
-FOOLS_MATE = "rnbqkbnr/pppp1ppp/8/4p3/6P1/5P2/PPPPP2P/RNBQKBNR b KQkq - 0 2"
-STALEMATED = "k7/8/1Q6/8/8/8/8/4K3 b - - 0 1"
-
-NO_KINGS = "8/8/8/8/8/8/8/8 w - - 0 1"
+MATE_IN_ONE = "rnbqkbnr/pppp1ppp/8/4p3/6P1/5P2/PPPPP2P/RNBQKBNR b KQkq - 0 2"
 BAD_SIDE = START.replace(" w ", " x ")
-
-
-def value_error(function, *args):
-    with pytest.raises(ValueError) as raised:
-        function(*args)
-    assert type(raised.value) is ValueError
-    return str(raised.value)
 
 
 # --- writing -----------------------------------------------------------------------------
@@ -76,7 +71,7 @@ def value_error(function, *args):
         (KING_F1, "f1g1", "Kg1"),
         ("5k2/8/8/8/8/8/8/4K2R w K - 0 1", "e1g1", "O-O+"),
         ("4k3/8/8/8/8/8/8/R3K3 w - - 0 1", "a1a8", "Ra8+"),
-        (FOOLS_MATE, "d8h4", "Qh4#"),
+        (MATE_IN_ONE, "d8h4", "Qh4#"),
         # stalemate gets no sign
         ("k7/8/8/1Q6/8/8/8/4K3 w - - 0 1", "b5b6", "Qb6"),
     ],
@@ -145,9 +140,9 @@ def test_uci_to_san_failures(fen, uci, message):
         (TWO_KNIGHTS, "Nbd2", "b1d2"),
         (QUEENS, "Qa1b2", "a1b2"),
         # signs are stripped, never checked against the position
-        (FOOLS_MATE, "Qh4#", "d8h4"),
-        (FOOLS_MATE, "Qh4+", "d8h4"),
-        (FOOLS_MATE, "Qh4", "d8h4"),
+        (MATE_IN_ONE, "Qh4#", "d8h4"),
+        (MATE_IN_ONE, "Qh4+", "d8h4"),
+        (MATE_IN_ONE, "Qh4", "d8h4"),
         (PROMOTION, "a8=N#", "a7a8n"),
         (START, "e4+", "e2e4"),
     ],
