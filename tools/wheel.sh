@@ -154,12 +154,19 @@ test_sdist() {
     tally_record sdist "$status" "installed from source, the example ran: exit status $status"
 }
 
-# Runs the example and, when FULL, tests/python against the copy installed in VENV, from DIR
-# (the repository's chess/ must not shadow python-chess). Extra words: environment settings
-# and pytest arguments, as `env` takes them.
+# Runs the example and, when FULL, tests/python against the copy installed in VENV, from the
+# environment's own directory: neither a built module nor the repository's chess/ (which
+# would shadow python-chess) lies there. Extra words: environment settings (NAME=VALUE) for
+# pytest, then `--` and pytest arguments.
 run_installed() {
-    local name=$1 venv=$2 full=$3 dir=$4
-    shift 4
+    local name=$1 venv=$2 full=$3
+    shift 3
+    local settings=()
+    while (($#)) && [[ "$1" != "--" ]]; do
+        settings+=("$1")
+        shift
+    done
+    [[ "${1:-}" == "--" ]] && shift
     local output=$venvs/wheel-$name.txt status
     # The script's own directory is the only addition to the path, so the module can only
     # come from the environment.
@@ -168,8 +175,8 @@ run_installed() {
     ((status == 0)) || cat "$output"
     echo "example ran: exit status $status" >>"$output"
     if ((full && status == 0)); then
-        (cd "$dir" && env MORVEK_INSTALLED=1 "$@" "$venv/bin/python" -m pytest -q \
-            -p no:cacheprovider "$root/tests/python") 2>&1 | tee "$output"
+        (cd "$venv" && env -u PYTHONHOME MORVEK_INSTALLED=1 "${settings[@]}" "$venv/bin/python" \
+            -m pytest -q -p no:cacheprovider "$@" "$root/tests/python") 2>&1 | tee "$output"
         status=${PIPESTATUS[0]}
     fi
     tally_record "$name" "$status" "$(grep -v '^\s*$' "$output" | tail -n 1)"
@@ -204,7 +211,7 @@ test_installed_x86_64() {
         fi
         echo "=== $name ($python): the installed wheel, $what"
         install_wheel "$name" "$python" "$venv" "${requirements[@]}" || continue
-        run_installed "$name" "$venv" "$full" "$root"
+        run_installed "$name" "$venv" "$full"
     done
 }
 
@@ -260,8 +267,8 @@ test_installed_arm64() {
     install_wheel "$name" "$cache/root/usr/bin/python3-qemu" "$venv" || return
     # The test tools come from the tree's pure-Python site (tools/arm64_tree.sh); mypy is not
     # among them, and its type check of the stubs is the same on either machine.
-    run_installed "$name" "$venv" 1 "$build" -u PYTHONHOME PYTHONNOUSERSITE=1 \
-        PYTHONPATH="$cache/site" -k "not mypy"
+    run_installed "$name" "$venv" 1 PYTHONNOUSERSITE=1 PYTHONPATH="$cache/site" \
+        -- -k "not mypy"
 }
 
 case "${1:-}" in
