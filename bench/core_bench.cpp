@@ -49,7 +49,8 @@ BENCHMARK(CountMoves);
 // Every generated move of Kiwipete, one call each, plus as many random non-moves.
 void IsLegal(benchmark::State& state) {
     const Board b = load(KIWIPETE);
-    std::vector<Move> probes = legal_moves_vec(b);
+    const MoveList legal = legal_moves_vec(b);
+    std::vector<Move> probes(legal.begin(), legal.end());
     std::mt19937 rng(7);
     for (std::size_t i = 0, n = probes.size(); i < n; ++i)
         probes.push_back(Move{Square(rng() % 64), Square(rng() % 64), std::nullopt});
@@ -61,7 +62,8 @@ BENCHMARK(IsLegal);
 
 void PlayUnchecked(benchmark::State& state) {
     const Board b = load(KIWIPETE);
-    const std::vector<Move> moves = legal_moves_vec(b);
+    const MoveList legal = legal_moves_vec(b);
+    const std::vector<Move> moves(legal.begin(), legal.end());
     for (auto _ : state)
         for (const Move& m : moves) {
             Board next = b;

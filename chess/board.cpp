@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "sliders.h"
+#include "attacks.h"
 
 namespace chess {
 
@@ -232,16 +232,14 @@ bool read_en_passant(Board& b, std::string_view field) {
     const std::optional<Square> sq = parse_square(field);
     const Color us = b.side_to_move;
     if (!sq || rank_of(*sq) != relative_rank(us, Rank::Sixth)) return false;
-    const File f = file_of(*sq);
-    const Square start = make_square(f, relative_rank(us, Rank::Seventh));
-    const Square pushed = make_square(f, relative_rank(us, Rank::Fifth));
+    const EnPassant ep = en_passant_on(us, file_of(*sq));
     const BitBoard occ = b.occupied();
-    if (occ.has(start) || occ.has(*sq)) return false;
-    if (!b.colored_pieces(~us, Piece::Pawn).has(pushed)) return false;
+    if (occ.has(ep.origin) || occ.has(ep.target)) return false;
+    if (!b.colored_pieces(~us, Piece::Pawn).has(ep.victim)) return false;
     const Square k = b.king(us);
     for (const Square checker : b.checkers)
-        if (checker != pushed && !between(checker, k).has(start)) return false;
-    b.en_passant = f;
+        if (checker != ep.victim && !between(checker, k).has(ep.origin)) return false;
+    b.en_passant = file_of(*sq);
     return true;
 }
 
@@ -381,8 +379,8 @@ char* write_fen(char* out, const Board& b, bool file_letter_castling) {
     }
     if (out == before) *out++ = '-';
     *out++ = ' ';
-    if (const auto ep = b.en_passant_square())
-        out = write_square(out, *ep);
+    if (const auto ep = b.en_passant_squares())
+        out = write_square(out, ep->target);
     else
         *out++ = '-';
     *out++ = ' ';

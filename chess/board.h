@@ -25,6 +25,33 @@ struct CastleRights {
     constexpr bool operator==(const CastleRights&) const = default;
 };
 
+// The squares of a castling move, which the core holds as the king's move onto its own rook.
+// King and rook end on the g- and f-files (short) or the c- and d-files (long) whatever files
+// they start on, so either may already stand on its target, or on the other's.
+struct Castling {
+    Square king_from, king_to, rook_from, rook_to;
+    bool short_side;  // towards the h-file
+};
+
+constexpr Castling castling(Color c, Square king, Square rook) {
+    const bool short_side = index(file_of(rook)) > index(file_of(king));
+    const Rank back = back_rank(c);
+    return {king, make_square(short_side ? File::G : File::C, back), rook,
+            make_square(short_side ? File::F : File::D, back), short_side};
+}
+
+// The squares of en passant on `file` for the side to move: where the capturing pawn lands,
+// where the pawn that has just made its double push stands, and where that push started.
+struct EnPassant {
+    Square target, victim, origin;
+};
+
+constexpr EnPassant en_passant_on(Color to_move, File file) {
+    return {make_square(file, relative_rank(to_move, Rank::Sixth)),
+            make_square(file, relative_rank(to_move, Rank::Fifth)),
+            make_square(file, relative_rank(to_move, Rank::Seventh))};
+}
+
 struct Board {
     std::array<BitBoard, PIECE_KINDS> pieces{};
     std::array<BitBoard, 2> colors{};
@@ -61,10 +88,20 @@ struct Board {
         return k.lowest();
     }
 
-    // The square a capturing pawn lands on, and the square of the pawn it takes.
-    constexpr std::optional<Square> en_passant_square() const {
+    constexpr std::optional<EnPassant> en_passant_squares() const {
         if (!en_passant) return std::nullopt;
-        return make_square(*en_passant, relative_rank(side_to_move, Rank::Sixth));
+        return en_passant_on(side_to_move, *en_passant);
+    }
+
+    // A king moving onto a piece of its own side is castling, the only form the core knows.
+    constexpr bool is_castling(const Move& m) const {
+        if (!pieces_of(Piece::King).has(m.from)) return false;
+        const BitBoard own = colors[0].has(m.from) ? colors[0] : colors[1];
+        return own.has(m.to);
+    }
+    // The castling of `c` with the rook its right names on `rook_file`.
+    Castling castling_with(Color c, File rook_file) const {
+        return castling(c, king(c), make_square(rook_file, back_rank(c)));
     }
 
     bool operator==(const Board&) const = default;

@@ -4,12 +4,67 @@
 
 namespace chess {
 
+using detail::forward;
+using detail::king_target_safe;
+using detail::pawn_targets;
+using detail::target_mask;
+
+namespace {
+
+// Whether taking en passant with the pawn on `pawn` keeps the king out of the sliders' reach,
+// once both pawns have left their squares and the capturing one stands on the target.
+bool en_passant_safe(const Board& b, Square k, Square pawn, const EnPassant& ep) {
+    const Color them = ~b.side_to_move;
+    const BitBoard after = b.occupied().without(pawn).without(ep.victim) | ep.target;
+    const BitBoard queens = b.colored_pieces(them, Piece::Queen);
+    const BitBoard diagonal = b.colored_pieces(them, Piece::Bishop) | queens;
+    const BitBoard straight = b.colored_pieces(them, Piece::Rook) | queens;
+    if ((bishop_rays(k) & diagonal).any() && (bishop_attacks(k, after) & diagonal).any()) return false;
+    if ((rook_rays(k) & straight).any() && (rook_attacks(k, after) & straight).any()) return false;
+    return true;
+}
+
+// The unpinned pawns' moves counted as whole sets: their pushes and captures, shifted at once,
+// give the same total as the per-pawn groups.
+std::uint64_t count_unpinned_pawn_moves(const Board& b, BitBoard mask) {
+    const Color us = b.side_to_move;
+    const BitBoard pawns = b.colored_pieces(us, Piece::Pawn).without(b.pinned);
+    const BitBoard empty = ~b.occupied();
+    const BitBoard single = forward(us, pawns) & empty;
+    const BitBoard twice = forward(us, single & rank_set(relative_rank(us, Rank::Third))) & empty;
+    const BitBoard ahead = forward(us, pawns);
+    const BitBoard left{ahead.without(file_set(File::A)).bits >> 1};  // towards the a-file
+    const BitBoard right{ahead.without(file_set(File::H)).bits << 1};
+    const BitBoard targets = mask & b.them();
+    const BitBoard last = rank_set(relative_rank(us, Rank::Eighth));
+    const BitBoard pushes = (single | twice) & mask;  // single and double pushes never share a square
+    const BitBoard l = left & targets, r = right & targets;
+    std::uint64_t n = std::uint64_t(pushes.count() + l.count() + r.count());
+    if (((pushes | l | r) & last).any())  // each promotion square stands for four moves
+        n += 3 * std::uint64_t((pushes & last).count() + (l & last).count() + (r & last).count());
+    return n;
+}
+
+}  // namespace
+
+namespace detail {
+
+BitBoard en_passant_capturers(const Board& b, Square k) {
+    const auto ep = b.en_passant_squares();
+    if (!ep) return EMPTY;
+    const Color us = b.side_to_move;
+    BitBoard out;
+    for (const Square pawn : pawn_attacks(~us, ep->target) & b.colored_pieces(us, Piece::Pawn))
+        if (en_passant_safe(b, k, pawn, *ep)) out |= BitBoard::from(pawn);
+    return out;
+}
+
+}  // namespace detail
+
 MoveList legal_moves_vec(const Board& board) {
     MoveList moves;
     generate_moves_for(board, [&moves](const PieceMoves& group) {
-        Move* out = moves.reserve_group();
-        for_each_move(group, [&out](const Move& m) { ::new (out++) Move(m); });
-        moves.commit_group(out);
+        for_each_move(group, [&moves](const Move& m) { moves.push_back(m); });
     });
     return moves;
 }
@@ -18,55 +73,45 @@ namespace {
 
 bool king_move_legal(const Board& b, Square k, const Move& m) {
     if (m.promotion) return false;
-    if (b.checkers.empty()) {
-        const CastleRights& rights = b.castle_rights[index(b.side_to_move)];
-        const Rank back = back_rank(b.side_to_move);
-        if (rights.short_ && m.to == make_square(*rights.short_, back) &&
-            detail::can_castle_from(b, k, *rights.short_, File::G, File::F))
-            return true;
-        if (rights.long_ && m.to == make_square(*rights.long_, back) &&
-            detail::can_castle_from(b, k, *rights.long_, File::C, File::D))
-            return true;
+    if (b.checkers.empty() && b.is_castling(m)) {
+        const Color us = b.side_to_move;
+        const CastleRights& rights = b.castle_rights[index(us)];
+        for (const std::optional<File> rook : {rights.short_, rights.long_})
+            if (rook && m.to == make_square(*rook, back_rank(us))) return detail::can_castle(b, castling(us, k, m.to));
+        return false;
     }
-    return king_attacks(k).without(b.us()).has(m.to) && detail::king_target_safe(b, k, m.to);
+    return king_attacks(k).without(b.us()).has(m.to) && king_target_safe(b, k, m.to);
 }
 
-bool pawn_move_legal(const Board& b, Square k, const Move& m, BitBoard target_mask) {
+bool pawn_move_legal(const Board& b, Square k, const Move& m, BitBoard mask) {
     const bool last_rank = rank_of(m.to) == relative_rank(b.side_to_move, Rank::Eighth);
     if (last_rank != m.promotion.has_value()) return false;
     if (m.promotion && (*m.promotion == Piece::Pawn || *m.promotion == Piece::King)) return false;
 
-    if (const auto ep = detail::en_passant_of(b); ep && m.to == ep->target) {
-        return pawn_attacks(b.side_to_move, m.from).has(ep->target) &&
-               detail::en_passant_safe(b, k, m.from, ep->target, ep->victim);
-    }
+    if (const auto ep = b.en_passant_squares(); ep && m.to == ep->target)
+        return pawn_attacks(b.side_to_move, m.from).has(ep->target) && en_passant_safe(b, k, m.from, *ep);
     // Generation gives pinned pawns nothing in check, and only their pin line otherwise.
     if (b.pinned.has(m.from)) {
         if (b.checkers.any()) return false;
-        target_mask &= line(k, m.from);
+        mask &= line(k, m.from);
     }
-    return (detail::pawn_targets(b, m.from) & target_mask).has(m.to);
+    return (pawn_targets(b, m.from) & mask).has(m.to);
 }
 
 }  // namespace
 
 bool is_legal(const Board& b, const Move& m) {
-    const Color us = b.side_to_move;
     if (!b.us().has(m.from)) return false;
-    const Square k = b.king(us);
+    const Square k = b.king(b.side_to_move);
     if (m.from == k) return king_move_legal(b, k, m);
 
     if (b.pinned.has(m.from) && !line(k, m.from).has(m.to)) return false;
     if (b.checkers.more_than_one()) return false;
-    BitBoard target_mask = ~b.us();
-    if (b.checkers.any()) {
-        const Square checker = b.checkers.lowest();
-        target_mask &= between(checker, k) | checker;
-    }
+    const BitBoard mask = target_mask(b, k);
 
     const Piece p = *b.piece_on(m.from);
-    if (p == Piece::Pawn) return pawn_move_legal(b, k, m, target_mask);
-    if (m.promotion || !target_mask.has(m.to)) return false;
+    if (p == Piece::Pawn) return pawn_move_legal(b, k, m, mask);
+    if (m.promotion || !mask.has(m.to)) return false;
     // In check, pinned pieces have no moves at all.
     if (b.checkers.any() && b.pinned.has(m.from)) return false;
     switch (p) {
@@ -78,20 +123,13 @@ bool is_legal(const Board& b, const Move& m) {
     return (between(m.from, m.to) & b.occupied()).empty();
 }
 
-namespace {
-
-struct MoveCounter {
-    std::uint64_t n = 0;
-    void operator()(const PieceMoves& group) { n += group.len(); }
-    void add_count(std::uint64_t k) { n += k; }
-};
-
-}  // namespace
-
 std::uint64_t count_moves(const Board& board) {
-    MoveCounter counter;
-    generate_moves_for(board, counter);
-    return counter.n;
+    std::uint64_t n = 0;
+    if (!board.checkers.more_than_one())
+        n = count_unpinned_pawn_moves(board, target_mask(board, board.king(board.side_to_move)));
+    generate_moves_for(board, [&n](const PieceMoves& group) { n += group.len(); },
+                       Steps{}.without(Step::UnpinnedPawns));
+    return n;
 }
 
 std::uint64_t perft(const Board& board, unsigned depth) {

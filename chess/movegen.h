@@ -6,13 +6,14 @@
 // (unpinned before pinned), then the king with castling among its moves by the rook's square.
 #pragma once
 
-#include <concepts>
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <new>
-#include <type_traits>
 #include <optional>
-#include <vector>
+#include <type_traits>
 
+#include "attacks.h"
 #include "board.h"
 #include "geometry.h"
 #include "sliders.h"
@@ -69,74 +70,87 @@ inline void for_each_move(const PieceMoves& group, F&& f) {
     while (const std::optional<Move> m = it.next()) f(*m);
 }
 
+// The steps of generation, in generation order. A caller may ask for some of them only; the
+// groups it gets come in the same order as ever.
+enum class Step : std::uint8_t { UnpinnedPawns, PinnedPawns, EnPassant, Knights, Bishops, Rooks, Queens, King };
+
+struct Steps {
+    std::uint8_t bits = 0xFF;
+
+    constexpr bool has(Step s) const { return (bits >> unsigned(s)) & 1; }
+    constexpr Steps without(Step s) const { return {std::uint8_t(bits & ~(1u << unsigned(s)))}; }
+    // The steps that move pieces of kind `p`.
+    static constexpr Steps of(Piece p) {
+        if (p == Piece::Pawn) return {0b111};
+        return {std::uint8_t(1u << (unsigned(Step::Knights) + index(p) - index(Piece::Knight)))};
+    }
+};
+
 namespace detail {
 
-constexpr BitBoard pawn_pushes(Color us, Square from, BitBoard occ) {
-    const int step = us == Color::White ? 8 : -8;
-    const int one_index = int(index(from)) + step;
-    if (one_index < 0 || one_index > 63) return EMPTY;
-    const Square one = Square(one_index);
-    if (occ.has(one)) return EMPTY;
-    BitBoard out = BitBoard::from(one);
-    if (rank_of(from) == relative_rank(us, Rank::Second)) {
-        const Square two = Square(one_index + step);
-        if (!occ.has(two)) out |= BitBoard::from(two);
-    }
-    return out;
+constexpr BitBoard forward(Color c, BitBoard b) {
+    return c == Color::White ? BitBoard{b.bits << 8} : BitBoard{b.bits >> 8};
 }
 
 constexpr BitBoard pawn_targets(const Board& b, Square from) {
     const Color us = b.side_to_move;
-    return pawn_pushes(us, from, b.occupied()) | (pawn_attacks(us, from) & b.them());
+    const BitBoard empty = ~b.occupied();
+    const BitBoard one = forward(us, BitBoard::from(from)) & empty;
+    BitBoard pushes = one;
+    if (one.any() && rank_of(from) == relative_rank(us, Rank::Second)) pushes |= forward(us, one) & empty;
+    return pushes | (pawn_attacks(us, from) & b.them());
 }
 
+// With the king taken out of the occupancy, a checking slider's ray runs through its old
+// square, so the king cannot step back along the line of check.
 inline bool king_target_safe(const Board& b, Square k, Square t) {
     return !square_attacked(b, t, ~b.side_to_move, b.occupied().without(k) | t);
 }
 
-// Whether taking en passant with the pawn on `pawn` keeps the king out of the sliders' reach,
-// once both pawns have left their squares and the capturing one stands on the target.
-inline bool en_passant_safe(const Board& b, Square k, Square pawn, Square target, Square victim) {
-    const Color them = ~b.side_to_move;
-    const BitBoard after = b.occupied().without(pawn).without(victim) | target;
-    const BitBoard queens = b.colored_pieces(them, Piece::Queen);
-    const BitBoard diagonal = b.colored_pieces(them, Piece::Bishop) | queens;
-    const BitBoard straight = b.colored_pieces(them, Piece::Rook) | queens;
-    if ((bishop_rays(k) & diagonal).any() && (bishop_attacks(k, after) & diagonal).any()) return false;
-    if ((rook_rays(k) & straight).any() && (rook_attacks(k, after) & straight).any()) return false;
+// What a move other than the king's must land on: anything but an own piece, and in check the
+// checker or a square between it and the king. Only meaningful outside double check.
+inline BitBoard target_mask(const Board& b, Square k) {
+    if (b.checkers.empty()) return ~b.us();
+    const Square checker = b.checkers.lowest();
+    return (between(checker, k) | checker).without(b.us());
+}
+
+// The pawns of the side to move that may take en passant: rare enough to stay out of line.
+BitBoard en_passant_capturers(const Board& b, Square k);
+
+// The castling test for the side to move, which must not be in check and must hold the right.
+inline bool can_castle(const Board& b, const Castling& c) {
+    const BitBoard path = between(c.king_from, c.rook_from) | between(c.king_from, c.king_to) | c.king_to | c.rook_to;
+    if ((path & b.occupied()).without(c.king_from).without(c.rook_from).any()) return false;
+    // A rook shielding its king along the back rank would, once moved, let the slider behind
+    // it through; the attack test below cannot see that, as the rook stays in its occupancy.
+    if (b.pinned.has(c.rook_from)) return false;
+    // Every square the king crosses is tested as it will stand, the king gone from its own.
+    const BitBoard without_king = b.occupied().without(c.king_from);
+    for (const Square s : between(c.king_from, c.king_to) | c.king_to)
+        if (square_attacked(b, s, ~b.side_to_move, without_king | s)) return false;
     return true;
 }
 
-struct EnPassant {
-    Square target;  // where the capturing pawn lands
-    Square victim;  // the pawn that made the double push
-};
-
-constexpr std::optional<EnPassant> en_passant_of(const Board& b) {
-    if (!b.en_passant) return std::nullopt;
+// The rook squares of the castlings the king on `k` may make.
+inline BitBoard castling_targets(const Board& b, Square k) {
     const Color us = b.side_to_move;
-    return EnPassant{make_square(*b.en_passant, relative_rank(us, Rank::Sixth)),
-                     make_square(*b.en_passant, relative_rank(us, Rank::Fifth))};
-}
-
-template <class Sink>
-inline void en_passant_moves(const Board& b, Square k, Sink& sink) {
-    const auto ep = en_passant_of(b);
-    if (!ep) return;
-    const Color us = b.side_to_move;
-    const BitBoard capturers = pawn_attacks(~us, ep->target) & b.colored_pieces(us, Piece::Pawn);
-    for (const Square pawn : capturers)
-        if (en_passant_safe(b, k, pawn, ep->target, ep->victim))
-            sink(PieceMoves{Piece::Pawn, pawn, BitBoard::from(ep->target)});
-}
-
-inline BitBoard piece_attacks(Piece p, Square s, BitBoard occ) {
-    switch (p) {
-        case Piece::Knight: return knight_attacks(s);
-        case Piece::Bishop: return bishop_attacks(s, occ);
-        case Piece::Rook: return rook_attacks(s, occ);
-        default: return queen_attacks(s, occ);
+    const CastleRights& rights = b.castle_rights[index(us)];
+    BitBoard out;
+    for (const std::optional<File> rook : {rights.short_, rights.long_}) {
+        if (!rook) continue;
+        const Castling c = castling(us, k, make_square(*rook, back_rank(us)));
+        if (can_castle(b, c)) out |= BitBoard::from(c.rook_from);
     }
+    return out;
+}
+
+template <Piece P>
+inline BitBoard attacks_of(Square s, BitBoard occ) {
+    if constexpr (P == Piece::Knight) return knight_attacks(s);
+    else if constexpr (P == Piece::Bishop) return bishop_attacks(s, occ);
+    else if constexpr (P == Piece::Rook) return rook_attacks(s, occ);
+    else return queen_attacks(s, occ);
 }
 
 template <class Sink>
@@ -144,191 +158,74 @@ inline void emit(Sink& sink, Piece p, Square from, BitBoard to) {
     if (to.any()) sink(PieceMoves{p, from, to});
 }
 
-template <Piece P>
-inline BitBoard slider_attacks(Square s, BitBoard occ) {
-    if constexpr (P == Piece::Bishop) return bishop_attacks(s, occ);
-    else if constexpr (P == Piece::Rook) return rook_attacks(s, occ);
-    else return queen_attacks(s, occ);
-}
-
-// Unpinned pieces of the kind first, then pinned ones along their pin line.
+// Unpinned pieces of the kind first, then (outside check, where `mask` is all but the own
+// pieces) pinned ones along their pin line. A pinned knight never keeps to its line.
 template <Piece P, class Sink>
-inline void slider_moves(const Board& b, Square k, BitBoard own, BitBoard occ, Sink& sink) {
+inline void piece_moves(const Board& b, Square k, BitBoard mask, bool with_pinned, Sink& sink) {
     const BitBoard pieces = b.colored_pieces(b.side_to_move, P);
-    for (const Square s : pieces.without(b.pinned)) emit(sink, P, s, slider_attacks<P>(s, occ).without(own));
-    for (const Square s : pieces & b.pinned)
-        emit(sink, P, s, slider_attacks<P>(s, occ).without(own) & line(k, s));
-}
-
-constexpr BitBoard forward(Color c, BitBoard b) {
-    return c == Color::White ? BitBoard{b.bits << 8} : BitBoard{b.bits >> 8};
-}
-
-// A sink that only counts moves may take all unpinned pawns at once: their pushes and
-// captures, shifted as whole sets, give the same total as the per-pawn groups.
-template <class Sink>
-concept BulkCounter = requires(Sink& s) { s.add_count(std::uint64_t(0)); };
-
-template <class Sink>
-inline void unpinned_pawn_moves(const Board& b, BitBoard pawns, BitBoard mask, Sink& sink) {
-    if constexpr (BulkCounter<Sink>) {
-        const Color us = b.side_to_move;
-        const BitBoard empty = ~b.occupied();
-        const BitBoard single = forward(us, pawns) & empty;
-        const BitBoard twice = forward(us, single & rank_set(relative_rank(us, Rank::Third))) & empty;
-        const BitBoard ahead = forward(us, pawns);
-        const BitBoard left{ahead.without(file_set(File::A)).bits >> 1};  // towards the a-file
-        const BitBoard right{ahead.without(file_set(File::H)).bits << 1};
-        const BitBoard targets = mask & b.them();
-        const BitBoard last = rank_set(relative_rank(us, Rank::Eighth));
-        const BitBoard pushes = (single | twice) & mask;  // single and double pushes never share a square
-        const BitBoard l = left & targets, r = right & targets;
-        std::uint64_t n = std::uint64_t(pushes.count() + l.count() + r.count());
-        if (((pushes | l | r) & last).any())  // each promotion square stands for four moves
-            n += 3 * std::uint64_t((pushes & last).count() + (l & last).count() + (r & last).count());
-        sink.add_count(n);
-    } else {
-        for (const Square s : pawns) emit(sink, Piece::Pawn, s, pawn_targets(b, s) & mask);
-    }
-}
-
-template <class Sink>
-inline void king_moves(const Board& b, Square k, bool with_castling, Sink& sink);
-
-}  // namespace detail
-
-// The castling test for the side to move, which must not be in check and must hold the right
-// with the rook on `rook_file`. The king goes to `king_target`, the rook to `rook_target`.
-namespace detail {
-// The same test with the king's square already known.
-inline bool can_castle_from(const Board& b, Square k, File rook_file, File king_target, File rook_target) {
-    const Color us = b.side_to_move;
-    const Rank back = back_rank(us);
-    const Square rook = make_square(rook_file, back);
-    const Square kt = make_square(king_target, back);
-    const Square rt = make_square(rook_target, back);
-    const BitBoard path = between(k, rook) | between(k, kt) | kt | rt;
-    if ((path & b.occupied()).without(k).without(rook).any()) return false;
-    // A rook shielding its king along the back rank would, once moved, let the slider behind
-    // it through; the attack test below cannot see that, as the rook stays in its occupancy.
-    if (b.pinned.has(rook)) return false;
-    // With the king taken out of the occupancy, a checking slider's ray runs through its old
-    // square, so every square the king crosses is tested as it will stand.
-    const BitBoard without_king = b.occupied().without(k);
-    for (const Square s : between(k, kt) | kt)
-        if (square_attacked(b, s, ~us, without_king | s)) return false;
-    return true;
-}
-}  // namespace detail
-
-inline bool can_castle(const Board& b, File rook_file, File king_target, File rook_target) {
-    return detail::can_castle_from(b, b.king(b.side_to_move), rook_file, king_target, rook_target);
-}
-
-namespace detail {
-
-// A sink may say which kinds of piece it wants groups of; the others are then not computed,
-// and those it gets come in the same order as ever.
-template <class Sink>
-concept KindFilter = requires(const Sink& s) { { s.wants(Piece::Pawn) } -> std::convertible_to<bool>; };
-
-template <class Sink>
-constexpr bool wants(const Sink& sink, Piece p) {
-    if constexpr (KindFilter<Sink>)
-        return sink.wants(p);
-    else
-        return true;
+    const BitBoard occ = b.occupied();
+    for (const Square s : pieces.without(b.pinned)) emit(sink, P, s, attacks_of<P>(s, occ) & mask);
+    if (P == Piece::Knight || !with_pinned) return;
+    for (const Square s : pieces & b.pinned) emit(sink, P, s, attacks_of<P>(s, occ) & mask & line(k, s));
 }
 
 }  // namespace detail
 
-// Hands each non-empty group of legal moves to `sink`, in generation order.
+// Hands each non-empty group of legal moves to `sink`, in generation order; only the groups of
+// `steps`. Inline, so that each sink's handling of a group is compiled into the generation.
 template <class Sink>
-inline void generate_moves_for(const Board& b, Sink&& sink) {
-    using detail::emit;
-    using detail::wants;
+inline void generate_moves_for(const Board& b, Sink&& sink, Steps steps = {}) {
+    using namespace detail;
     const Color us = b.side_to_move;
     const Square k = b.king(us);
-    const BitBoard own = b.us();
-    const BitBoard occ = b.occupied();
-    const BitBoard pawns = b.colored_pieces(us, Piece::Pawn);
-
-    if (b.checkers.more_than_one()) {
-        if (wants(sink, Piece::King)) detail::king_moves(b, k, false, sink);
-        return;
-    }
-    if (b.checkers.empty()) {
-        if (wants(sink, Piece::Pawn)) {
-            detail::unpinned_pawn_moves(b, pawns.without(b.pinned), ~own, sink);
-            for (const Square s : pawns & b.pinned)
-                emit(sink, Piece::Pawn, s, detail::pawn_targets(b, s) & line(k, s));
-            detail::en_passant_moves(b, k, sink);
+    const bool in_check = b.checkers.any();
+    if (!b.checkers.more_than_one()) {
+        const BitBoard mask = target_mask(b, k);
+        const BitBoard pawns = b.colored_pieces(us, Piece::Pawn);
+        if (steps.has(Step::UnpinnedPawns))
+            for (const Square s : pawns.without(b.pinned)) emit(sink, Piece::Pawn, s, pawn_targets(b, s) & mask);
+        // In check a pinned piece can neither take the checker nor block.
+        if (steps.has(Step::PinnedPawns) && !in_check)
+            for (const Square s : pawns & b.pinned) emit(sink, Piece::Pawn, s, pawn_targets(b, s) & line(k, s));
+        // No check mask here: the capture takes the checking pawn, or the test refuses it.
+        if (steps.has(Step::EnPassant) && b.en_passant) {
+            const BitBoard target = BitBoard::from(b.en_passant_squares()->target);
+            for (const Square s : en_passant_capturers(b, k)) sink(PieceMoves{Piece::Pawn, s, target});
         }
-        if (wants(sink, Piece::Knight))
-            for (const Square s : b.colored_pieces(us, Piece::Knight).without(b.pinned))
-                emit(sink, Piece::Knight, s, knight_attacks(s).without(own));
-        if (wants(sink, Piece::Bishop)) detail::slider_moves<Piece::Bishop>(b, k, own, occ, sink);
-        if (wants(sink, Piece::Rook)) detail::slider_moves<Piece::Rook>(b, k, own, occ, sink);
-        if (wants(sink, Piece::Queen)) detail::slider_moves<Piece::Queen>(b, k, own, occ, sink);
-        if (wants(sink, Piece::King)) detail::king_moves(b, k, true, sink);
-        return;
+        if (steps.has(Step::Knights)) piece_moves<Piece::Knight>(b, k, mask, !in_check, sink);
+        if (steps.has(Step::Bishops)) piece_moves<Piece::Bishop>(b, k, mask, !in_check, sink);
+        if (steps.has(Step::Rooks)) piece_moves<Piece::Rook>(b, k, mask, !in_check, sink);
+        if (steps.has(Step::Queens)) piece_moves<Piece::Queen>(b, k, mask, !in_check, sink);
     }
-    const Square checker = b.checkers.lowest();
-    const BitBoard mask = (between(checker, k) | checker).without(own);
-    if (wants(sink, Piece::Pawn)) {
-        detail::unpinned_pawn_moves(b, pawns.without(b.pinned), mask, sink);
-        detail::en_passant_moves(b, k, sink);
-    }
-    for (const Piece p : {Piece::Knight, Piece::Bishop, Piece::Rook, Piece::Queen})
-        if (wants(sink, p))
-            for (const Square s : b.colored_pieces(us, p).without(b.pinned))
-                emit(sink, p, s, detail::piece_attacks(p, s, occ) & mask);
-    if (wants(sink, Piece::King)) detail::king_moves(b, k, false, sink);
-}
-
-template <class Sink>
-inline void detail::king_moves(const Board& b, Square k, bool with_castling, Sink& sink) {
+    if (!steps.has(Step::King)) return;
     BitBoard to;
     for (const Square t : king_attacks(k).without(b.us()))
         if (king_target_safe(b, k, t)) to |= BitBoard::from(t);
-    if (with_castling) {
-        const CastleRights& rights = b.castle_rights[index(b.side_to_move)];
-        const Rank back = back_rank(b.side_to_move);
-        if (rights.short_ && can_castle_from(b, k, *rights.short_, File::G, File::F))
-            to |= BitBoard::from(make_square(*rights.short_, back));
-        if (rights.long_ && can_castle_from(b, k, *rights.long_, File::C, File::D))
-            to |= BitBoard::from(make_square(*rights.long_, back));
-    }
+    if (!in_check) to |= castling_targets(b, k);
     emit(sink, Piece::King, k, to);
 }
 
-// The legal moves of one position. No position has more than 218, so they are kept inside
-// the list itself: collecting them allocates nothing.
+// The legal moves of one position, kept inside the list itself: collecting them allocates
+// nothing. The room is for the most moves any loadable position can have (fifteen queens of
+// 27 moves and a king with eight steps and two castlings), not only for those of real games.
 class MoveList {
   public:
-    static constexpr std::size_t CAPACITY = 256;
+    static constexpr std::size_t CAPACITY = 15 * 27 + 10;
+
+    MoveList() {}  // the moves are written before they are read: none is set up here
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    const Move* begin() const { return data(); }
-    const Move* end() const { return data() + size_; }
-    const Move& operator[](std::size_t i) const { return data()[i]; }
-    operator std::vector<Move>() const { return std::vector<Move>(begin(), end()); }
-
-    // Room for one more group of at most 32 moves (a queen has 27, a pawn 12), or the
-    // invariant that no position has more moves than fit is broken.
-    Move* reserve_group() {
-        if (size_ > CAPACITY - 32) invariant_failure("more legal moves than any position has");
-        return data() + size_;
-    }
-    void commit_group(const Move* end) { size_ = std::size_t(end - data()); }
+    const Move* begin() const { return moves_; }
+    const Move* end() const { return moves_ + size_; }
+    const Move& operator[](std::size_t i) const { return moves_[i]; }
+    void push_back(const Move& m) { ::new (moves_ + size_++) Move(m); }
 
   private:
-    Move* data() { return std::launder(reinterpret_cast<Move*>(storage_)); }
-    const Move* data() const { return std::launder(reinterpret_cast<const Move*>(storage_)); }
-
     std::size_t size_ = 0;
-    alignas(Move) unsigned char storage_[CAPACITY * sizeof(Move)];
+    union {
+        Move moves_[CAPACITY];
+    };
 };
 static_assert(std::is_trivially_copyable_v<Move> && std::is_trivially_destructible_v<Move>);
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "movegen.h"
+#include "geometry.h"
 
 namespace chess {
 
@@ -36,17 +36,13 @@ void toggle(Board& b, Color c, Piece p, Square s) {
     b.hash ^= keys::piece(c, p, s);
 }
 
-void castle(Board& b, Color us, Square from, Square rook) {
-    const Rank back = back_rank(us);
-    const bool short_side = index(file_of(rook)) > index(file_of(from));
-    const Square kt = make_square(short_side ? File::G : File::C, back);
-    const Square rt = make_square(short_side ? File::F : File::D, back);
+void castle(Board& b, Color us, const Castling& c) {
     // Exclusive-or at all four squares puts both pieces right even when a target is the
     // other piece's (or its own) starting square.
-    toggle(b, us, Piece::King, from);
-    toggle(b, us, Piece::King, kt);
-    toggle(b, us, Piece::Rook, rook);
-    toggle(b, us, Piece::Rook, rt);
+    toggle(b, us, Piece::King, c.king_from);
+    toggle(b, us, Piece::King, c.king_to);
+    toggle(b, us, Piece::Rook, c.rook_from);
+    toggle(b, us, Piece::Rook, c.rook_to);
     clear_rights(b, us);
 }
 
@@ -61,7 +57,7 @@ void play_unchecked(Board& b, const Move& m) {
 
     const std::optional<Piece> moving = b.piece_on(m.from);
     if (!moving) invariant_failure("Missing piece on move's from square");
-    const bool castling = b.colors[index(us)].has(m.to);
+    const bool castles = b.colors[index(us)].has(m.to);
     const bool capture = b.colors[index(them)].has(m.to);
 
     if (*moving == Piece::Pawn || capture)
@@ -71,8 +67,8 @@ void play_unchecked(Board& b, const Move& m) {
     if (us == Color::Black) b.fullmove_number = std::uint16_t(std::min(b.fullmove_number + 1, 65535));
 
     std::optional<File> new_en_passant;
-    if (castling) {
-        castle(b, us, m.from, m.to);
+    if (castles) {
+        castle(b, us, castling(us, m.from, m.to));
     } else {
         if (capture) {
             toggle(b, them, *b.piece_on(m.to), m.to);
@@ -89,11 +85,10 @@ void play_unchecked(Board& b, const Move& m) {
                     if (*m.promotion == Piece::Knight) b.checkers = knight_attacks(ek) & BitBoard::from(m.to);
                     break;
                 }
-                if ((rank_of(m.from) == Rank::Second || rank_of(m.from) == Rank::Seventh) &&
-                    (rank_of(m.to) == Rank::Fourth || rank_of(m.to) == Rank::Fifth)) {
+                if (int(index(m.to)) - int(index(m.from)) == (us == Color::White ? 16 : -16)) {  // double push
                     new_en_passant = file_of(m.to);
-                } else if (b.en_passant && m.to == *b.en_passant_square()) {
-                    toggle(b, them, Piece::Pawn, make_square(file_of(m.to), relative_rank(us, Rank::Fifth)));
+                } else if (const auto ep = b.en_passant_squares(); ep && m.to == ep->target) {
+                    toggle(b, them, Piece::Pawn, ep->victim);
                 }
                 b.checkers = pawn_attacks(them, ek) & BitBoard::from(m.to);
                 break;
@@ -113,12 +108,6 @@ void play_unchecked(Board& b, const Move& m) {
     b.pinned = sliders.pinned;
     b.side_to_move = them;
     b.hash ^= keys::black_to_move();
-}
-
-Result<bool, IllegalMoveError> play(Board& board, const Move& move) {
-    if (!is_legal(board, move)) return IllegalMoveError{};
-    play_unchecked(board, move);
-    return true;
 }
 
 void null_move(Board& b) {

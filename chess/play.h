@@ -10,9 +10,6 @@ namespace chess {
 // not checked; an illegal move leaves a board that breaks its invariants.
 void play_unchecked(Board& board, const Move& move);
 
-// `is_legal` first; the board is unchanged when the move is refused.
-Result<bool, IllegalMoveError> play(Board& board, const Move& move);
-
 // The side to move passes. The caller makes sure it is not in check.
 void null_move(Board& board);
 

@@ -1,12 +1,11 @@
 // Bishop and rook attacks for any occupancy, by a fixed-shift multiplication lookup into one
-// shared table, and the test whether a side attacks a square.
+// shared table.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-#include "board.h"
 #include "types.h"
 
 namespace chess {
@@ -45,20 +44,6 @@ inline BitBoard bishop_attacks(Square s, BitBoard occupied) {
 
 inline BitBoard queen_attacks(Square s, BitBoard occupied) {
     return rook_attacks(s, occupied) | bishop_attacks(s, occupied);
-}
-
-// Whether a piece of `by` attacks `s`, with `occupied` standing in for the board's own
-// occupancy as far as the sliders are concerned.
-inline bool square_attacked(const Board& board, Square s, Color by, BitBoard occupied) {
-    const BitBoard them = board.colors[index(by)];
-    const BitBoard queens = board.pieces_of(Piece::Queen);
-    if ((pawn_attacks(~by, s) & them & board.pieces_of(Piece::Pawn)).any()) return true;
-    if ((knight_attacks(s) & them & board.pieces_of(Piece::Knight)).any()) return true;
-    if ((king_attacks(s) & them & board.pieces_of(Piece::King)).any()) return true;
-    const BitBoard diagonal = them & (board.pieces_of(Piece::Bishop) | queens);
-    if ((bishop_rays(s) & diagonal).any() && (bishop_attacks(s, occupied) & diagonal).any()) return true;
-    const BitBoard straight = them & (board.pieces_of(Piece::Rook) | queens);
-    return (rook_rays(s) & straight).any() && (rook_attacks(s, occupied) & straight).any();
 }
 
 }  // namespace chess

@@ -88,10 +88,6 @@ struct BitBoard {
     constexpr bool more_than_one() const { return (bits & (bits - 1)) != 0; }
     // Only meaningful when the set is not empty.
     constexpr Square lowest() const { return Square(std::countr_zero(bits)); }
-    constexpr std::optional<Square> first() const {
-        if (empty()) return std::nullopt;
-        return lowest();
-    }
 
     constexpr BitBoard operator|(BitBoard o) const { return {bits | o.bits}; }
     constexpr BitBoard operator&(BitBoard o) const { return {bits & o.bits}; }
@@ -120,7 +116,6 @@ struct BitBoard {
 using BitBoardIter = BitBoard::Iter;
 
 constexpr BitBoard EMPTY{0};
-constexpr BitBoard FULL{~std::uint64_t(0)};
 constexpr BitBoard file_set(File f) { return {std::uint64_t(0x0101010101010101) << index(f)}; }
 constexpr BitBoard rank_set(Rank r) { return {std::uint64_t(0xFF) << (8 * index(r))}; }
 constexpr BitBoard BACK_RANKS = rank_set(Rank::First) | rank_set(Rank::Eighth);

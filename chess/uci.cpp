@@ -35,28 +35,29 @@ Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view
         if (!ok) return MoveParseError{};
     }
 
-    const Color us = board.side_to_move;
-    const Square k = board.king(us);
-    const Rank back = back_rank(us);
+    // The king's two-square text from its e-file square names the castling whose king target
+    // it is.
     Square to = *to_read;
-    if (*from == make_square(File::E, back) && k == *from) {
+    const Color us = board.side_to_move;
+    if (*from == make_square(File::E, back_rank(us)) && board.king(us) == *from) {
         const CastleRights& rights = board.castle_rights[index(us)];
-        if (to == make_square(File::G, back) && rights.short_) to = make_square(*rights.short_, back);
-        if (to == make_square(File::C, back) && rights.long_) to = make_square(*rights.long_, back);
+        for (const std::optional<File> rook : {rights.short_, rights.long_}) {
+            if (!rook) continue;
+            const Castling c = board.castling_with(us, *rook);
+            if (c.king_to == *to_read) to = c.rook_from;
+        }
     }
     return Move{*from, to, promotion};
 }
 
+// The g- and c-file texts are written only where parse_uci_move reads them back as castling:
+// a king on its e-file square. Anywhere else the king's step to g1 or c1 may be a legal move of
+// its own, so castling keeps the king-onto-rook form, which the reader takes as it is.
 Move display_uci_move(const Board& board, const Move& move) {
     const Color us = board.side_to_move;
-    const Square k = board.king(us);
-    if (move.from != k) return move;
-    const Rank back = back_rank(us);
-    const CastleRights& rights = board.castle_rights[index(us)];
-    Move out = move;
-    if (rights.short_ && out.to == make_square(*rights.short_, back)) out.to = make_square(File::G, back);
-    if (rights.long_ && out.to == make_square(*rights.long_, back)) out.to = make_square(File::C, back);
-    return out;
+    const Square e_file = make_square(File::E, back_rank(us));
+    if (move.from != e_file || board.king(us) != e_file || !board.is_castling(move)) return move;
+    return Move{move.from, castling(us, move.from, move.to).king_to, move.promotion};
 }
 
 std::string uci_move_text(const Board& board, const Move& move) {

@@ -13,7 +13,8 @@ namespace chess {
 // Reads the bytes of `text`; does not check legality.
 Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view text);
 
-// The move whose text is the standard form: castling gets the g- or c-file destination.
+// The move whose text is the standard form: castling by a king on its e-file square gets the
+// g- or c-file destination; any other castling stays king onto rook.
 Move display_uci_move(const Board& board, const Move& move);
 
 // Writes the standard text of `move` (at most five bytes); returns the end position.

@@ -4,7 +4,7 @@
 // Checked: refusals carry their exact message with the caller's text; the three operations
 // that read a move accept the same texts; every FEN the module writes loads again (where
 // KQkq can name the rooks); listings are in rising square order and match the board; and SAN
-// written for a move reads back to a listed move that plays into the same position.
+// written for a move reads back to that move's listed text, which plays into the same position.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -176,16 +176,12 @@ void check_move_text(const Board& board, std::string_view uci,
     const auto back = morvek::san_to_uci(board, written);
     fuzz::require(!refusal(back), "written SAN is not read back", shown + " " + written);
     const std::string read = text(value(back));
+    const std::string listed =
+        chess::uci_move_text(board, chess::parse_uci_move(board, uci).value());
     fuzz::require(std::find(legal.begin(), legal.end(), read) != legal.end(),
                   "SAN read as an unlisted move", shown + " " + written + " -> " + read);
-    // Castling by a king off the e-file is written as the king's destination (g1c1), which
-    // reads back as an ordinary king move: only the move list can tell it.
-    const chess::Move move = chess::parse_uci_move(board, uci).value();
-    const bool castling = board.piece_on(move.from) == chess::Piece::King &&
-                          board.color_on(move.to) == board.side_to_move;
-    const chess::Square e_file =
-        chess::make_square(chess::File::E, chess::back_rank(board.side_to_move));
-    if (castling && move.from != e_file) return;
+    fuzz::require(read == listed, "SAN read back as another move than the one written",
+                  shown + " " + written + " -> " + read);
     const auto replayed = morvek::apply_uci(board, read);
     fuzz::require(!refusal(replayed) && text(value(replayed)) == fen,
                   "SAN read back plays into a different position",

@@ -1,19 +1,16 @@
 // The exchange evaluation of one move, as the module offers it.
 #include <string>
 
-#include "chess/movegen.h"
-#include "chess/uci.h"
+#include "move_argument.h"
 #include "operation.h"
 #include "see/see.h"
 
 namespace morvek {
 
 Answer<int> see_move(const chess::Board& board, std::string_view uci) {
-    const auto move = chess::parse_uci_move(board, uci);
-    if (!move)
-        return Refusal(message({"bad move ", uci, ": ", chess::debug_name(move.error())}));
-    if (!chess::is_legal(board, move.value())) return Refusal(message({"illegal move: ", uci}));
-    return int(chess::see_of_move(board, move.value()));
+    auto move = read_legal_move(board, uci, [](std::string_view text) { return message({"illegal move: ", text}); });
+    if (Refusal* refusal = std::get_if<Refusal>(&move)) return std::move(*refusal);
+    return int(chess::see_of_move(board, std::get<chess::Move>(move)));
 }
 
 }  // namespace morvek

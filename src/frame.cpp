@@ -51,8 +51,7 @@ PyRef key_text(PyObject* key) {
 
 // The slot a keyword fills, or -1 when the key names no parameter. Keys are compared as
 // UTF-8 bytes; one that is not a str, or cannot be encoded, matches nothing.
-std::ptrdiff_t keyword_slot(PyObject* key, const char* const* parameter_names,
-                            std::size_t count) {
+std::ptrdiff_t keyword_slot(PyObject* key, const FunctionDescription& description) {
     if (!PyUnicode_Check(key)) return -1;
     PyRef utf8 = PyRef::steal(PyUnicode_AsUTF8String(key));
     if (!utf8) {
@@ -66,16 +65,18 @@ std::ptrdiff_t keyword_slot(PyObject* key, const char* const* parameter_names,
         return -1;
     }
     const std::string_view text(bytes, std::size_t(size));
-    for (std::size_t i = 0; i < count; ++i)
-        if (text == parameter_names[i]) return std::ptrdiff_t(i);
+    for (std::size_t i = 0; i < description.count; ++i)
+        if (text == description.positional_parameter_names[i]) return std::ptrdiff_t(i);
     return -1;
 }
 
 }  // namespace
 
-bool extract_arguments_tuple_dict(const char* func_name, const char* const* parameter_names,
-                                  std::size_t count, PyObject* args, PyObject* kwargs,
-                                  PyRef* slots) {
+bool extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args,
+                                  PyObject* kwargs, PyRef* slots) {
+    const char* const func_name = description.func_name;
+    const char* const* const parameter_names = description.positional_parameter_names;
+    const std::size_t count = description.count;
     const Py_ssize_t given = PyTuple_Size(args);
     if (given < 0) return false;
     for (Py_ssize_t i = 0; i < given && std::size_t(i) < count; ++i)
@@ -90,7 +91,7 @@ bool extract_arguments_tuple_dict(const char* func_name, const char* const* para
         PyObject* key = nullptr;
         PyObject* value = nullptr;
         while (PyDict_Next(kwargs, &position, &key, &value)) {  // lends key and value
-            const std::ptrdiff_t slot = keyword_slot(key, parameter_names, count);
+            const std::ptrdiff_t slot = keyword_slot(key, description);
             if (slot < 0) {
                 PyRef shown = key_text(key);
                 if (!shown) return false;

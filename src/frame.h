@@ -1,5 +1,6 @@
 // The call frame every module function runs in: argument slots, string arguments, result
-// objects and the one place where C++ failures become Python exceptions.
+// objects and the one place where C++ failures become Python exceptions. Its FEN step,
+// parse_board, needs no interpreter and lives in frame_board.cpp.
 //
 // Convention inside the frame: a step that fails sets a Python exception and reports failure
 // (false, an empty optional or a null PyRef); the caller returns nullptr at once. The only
@@ -15,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -26,12 +28,27 @@
 
 namespace morvek {
 
+// One function as Python sees it: its name, its parameters' names in order, the text of its
+// docstring after the signature line ("" for none, so that __doc__ is None), and the body the
+// frame calls. A module's functions are a std::tuple of these rows, in registration order; the
+// method table, the description for argument extraction and the stored docstring all come
+// from the row.
+template <std::size_t N, class Body>
+struct Function {
+    const char* name;
+    std::array<const char*, N> parameters;
+    const char* doc;
+    Body body;
+};
+template <std::size_t N, class Body>
+Function(const char*, const char* const (&)[N], const char*, Body) -> Function<N, Body>;
+
 // Every parameter of every function is positional-or-keyword and required, and no function
 // belongs to a class, so the name and the parameter names are all a description needs.
-template <std::size_t N>
 struct FunctionDescription {
     const char* func_name;
-    std::array<const char*, N> positional_parameter_names;
+    const char* const* positional_parameter_names;
+    std::size_t count;
 };
 
 // Slots hold strong references: the walk over the keyword dictionary may run the caller's
@@ -39,9 +56,8 @@ struct FunctionDescription {
 template <std::size_t N>
 using Slots = std::array<PyRef, N>;
 
-bool extract_arguments_tuple_dict(const char* func_name, const char* const* parameter_names,
-                                  std::size_t count, PyObject* args, PyObject* kwargs,
-                                  PyRef* slots);
+bool extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args,
+                                  PyObject* kwargs, PyRef* slots);
 
 // The UTF-8 text of a str argument, valid while the str lives; a TypeError names the
 // parameter.
@@ -110,11 +126,12 @@ Fast fast_strings(PyObject* args, PyObject* kwargs, std::array<std::string_view,
 }
 
 // Arguments, then the FEN, then the body; the first failure ends the call.
-template <const auto& Description, auto Body>
+template <const auto& Table, std::size_t I>
 PyObject* call_body(PyObject* args, PyObject* kwargs) {
-    constexpr std::size_t N = Description.positional_parameter_names.size();
+    constexpr auto& function = std::get<I>(Table);
+    constexpr std::size_t N = function.parameters.size();
     static_assert(N >= 1 && N <= 3);
-    const auto& names = Description.positional_parameter_names;
+    constexpr FunctionDescription description{function.name, function.parameters.data(), N};
     // The views stay valid while the slots (or, on the fast path, the argument tuple) hold
     // the str objects: for the whole call.
     Slots<N> slots;
@@ -122,11 +139,10 @@ PyObject* call_body(PyObject* args, PyObject* kwargs) {
     const Fast fast = fast_strings<N>(args, kwargs, texts);
     if (fast == Fast::Failed) return nullptr;
     if (fast == Fast::NotApplicable) {
-        if (!extract_arguments_tuple_dict(Description.func_name, names.data(), N, args, kwargs,
-                                          slots.data()))
-            return nullptr;
+        if (!extract_arguments_tuple_dict(description, args, kwargs, slots.data())) return nullptr;
         for (std::size_t i = 0; i < N; ++i) {
-            std::optional<std::string_view> text = extract_string(slots[i].get(), names[i]);
+            std::optional<std::string_view> text =
+                extract_string(slots[i].get(), function.parameters[i]);
             if (!text) return nullptr;
             texts[i] = *text;
         }
@@ -136,23 +152,69 @@ PyObject* call_body(PyObject* args, PyObject* kwargs) {
         raise_refusal(*refusal);
         return nullptr;
     }
-    return [&]<std::size_t... I>(std::index_sequence<I...>) {
-        return result_object(Body(std::get<chess::Board>(board), texts[I + 1]...));
+    return [&]<std::size_t... J>(std::index_sequence<J...>) {
+        return result_object(function.body(std::get<chess::Board>(board), texts[J + 1]...));
     }(std::make_index_sequence<N - 1>{});
 }
 
 // The native entry of one module function, and the only try/catch of the module: no C++
 // exception crosses into the interpreter.
-template <const auto& Description, auto Body>
+template <const auto& Table, std::size_t I>
 PyObject* trampoline(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
     try {
-        return call_body<Description, Body>(args, kwargs);
+        return call_body<Table, I>(args, kwargs);
     } catch (const chess::InvariantFailure& failure) {
         raise_invariant_failure(failure);
         return nullptr;
     } catch (const std::bad_alloc&) {
         abort_at_boundary("out of memory");
     }
+}
+
+// The stored docstring, piece by piece: the signature line the interpreter reads
+// __text_signature__ from ("attackers(fen, sq, color)\n--\n\n"), then the row's text.
+template <class F, class Put>
+constexpr void spell_docstring(const F& function, Put&& put) {
+    put(function.name);
+    put("(");
+    for (std::size_t i = 0; i < function.parameters.size(); ++i) {
+        if (i > 0) put(", ");
+        put(function.parameters[i]);
+    }
+    put(")\n--\n\n");
+    put(function.doc);
+}
+
+// Spelled by the compiler into an array of exactly its size, NUL included.
+template <const auto& Table, std::size_t I>
+inline constexpr auto DOCSTRING = [] {
+    constexpr auto& function = std::get<I>(Table);
+    constexpr std::size_t size = [] {
+        std::size_t n = 1;
+        spell_docstring(function, [&](std::string_view piece) { n += piece.size(); });
+        return n;
+    }();
+    std::array<char, size> text{};
+    std::size_t at = 0;
+    spell_docstring(function, [&](std::string_view piece) {
+        for (const char c : piece) text[at++] = c;
+    });
+    return text;
+}();
+
+// The method table of a tuple of rows, in its order, closed by the empty row the interpreter
+// stops at.
+template <const auto& Table>
+auto method_table() {
+    constexpr std::size_t count = std::tuple_size_v<std::remove_cvref_t<decltype(Table)>>;
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<PyMethodDef, count + 1>{
+            PyMethodDef{std::get<I>(Table).name,
+                        reinterpret_cast<PyCFunction>(
+                            reinterpret_cast<void (*)()>(trampoline<Table, I>)),
+                        METH_VARARGS | METH_KEYWORDS, DOCSTRING<Table, I>.data()}...,
+            PyMethodDef{nullptr, nullptr, 0, nullptr}};
+    }(std::make_index_sequence<count>{});
 }
 
 }  // namespace morvek

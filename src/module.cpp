@@ -3,8 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <tuple>
 
-#include "docstrings.h"
 #include "frame.h"
 #include "operation.h"
 #include "py_ref.h"
@@ -12,43 +12,34 @@
 namespace morvek {
 namespace {
 
-template <const auto& Description, auto Body>
-PyMethodDef row(const char* doc) {
-    return {Description.func_name,
-            reinterpret_cast<PyCFunction>(
-                reinterpret_cast<void (*)()>(trampoline<Description, Body>)),
-            METH_VARARGS | METH_KEYWORDS, doc};
-}
-
-// The function table. Registration follows its order, and so does __all__; an operation
-// adds its description and its row here, keeping the order
-// piece_list, legal_moves, attackers, apply_uci, uci_to_san, san_to_uci, see_move,
-// null_move_fen, is_check, side_to_move.
-constexpr FunctionDescription<1> PIECE_LIST{"piece_list", {"fen"}};
-constexpr FunctionDescription<1> LEGAL_MOVES{"legal_moves", {"fen"}};
-constexpr FunctionDescription<3> ATTACKERS{"attackers", {"fen", "sq", "color"}};
-constexpr FunctionDescription<2> APPLY_UCI{"apply_uci", {"fen", "uci"}};
-constexpr FunctionDescription<2> UCI_TO_SAN{"uci_to_san", {"fen", "uci"}};
-constexpr FunctionDescription<2> SAN_TO_UCI{"san_to_uci", {"fen", "san"}};
-constexpr FunctionDescription<2> SEE_MOVE{"see_move", {"fen", "uci"}};
-constexpr FunctionDescription<1> NULL_MOVE_FEN{"null_move_fen", {"fen"}};
-constexpr FunctionDescription<1> IS_CHECK{"is_check", {"fen"}};
-constexpr FunctionDescription<1> SIDE_TO_MOVE{"side_to_move", {"fen"}};
+// The module's functions as Python sees them: name, parameter names, the docstring's text
+// after its signature line, body. Registration follows this order, and so does __all__; an
+// operation adds its row here.
+constexpr std::tuple SURFACE{
+    Function{"piece_list", {"fen"},
+             "[(square, piece, color)] for every piece, e.g. (\"e5\", \"N\", \"black\").",
+             piece_list},
+    Function{"legal_moves", {"fen"}, "Legal moves in standard UCI (\"e1g1\" for castling).",
+             legal_moves},
+    Function{"attackers", {"fen", "sq", "color"},
+             "Squares of `color` pieces attacking `sq` (full occupancy).", attackers},
+    Function{"apply_uci", {"fen", "uci"}, "New FEN after playing a standard-UCI move.", apply_uci},
+    Function{"uci_to_san", {"fen", "uci"}, "", uci_to_san},
+    Function{"san_to_uci", {"fen", "san"}, "", san_to_uci},
+    Function{"see_move", {"fen", "uci"},
+             "Static exchange evaluation of a standard-UCI move, in centipawns\n"
+             "(positive = good for the mover).",
+             see_move},
+    Function{"null_move_fen", {"fen"},
+             "FEN with the side to move flipped (null move), or error if in check.\n"
+             "Used by the null-move threat probe.",
+             null_move_fen},
+    Function{"is_check", {"fen"}, "", is_check},
+    Function{"side_to_move", {"fen"}, "", side_to_move},
+};
 
 // Function objects keep a pointer to their row, so the table lives as long as the process.
-PyMethodDef FUNCTIONS[] = {
-    row<PIECE_LIST, piece_list>(PIECE_LIST_DOC),
-    row<LEGAL_MOVES, legal_moves>(LEGAL_MOVES_DOC),
-    row<ATTACKERS, attackers>(ATTACKERS_DOC),
-    row<APPLY_UCI, apply_uci>(APPLY_UCI_DOC),
-    row<UCI_TO_SAN, uci_to_san>(UCI_TO_SAN_DOC),
-    row<SAN_TO_UCI, san_to_uci>(SAN_TO_UCI_DOC),
-    row<SEE_MOVE, see_move>(SEE_MOVE_DOC),
-    row<NULL_MOVE_FEN, null_move_fen>(NULL_MOVE_FEN_DOC),
-    row<IS_CHECK, is_check>(IS_CHECK_DOC),
-    row<SIDE_TO_MOVE, side_to_move>(SIDE_TO_MOVE_DOC),
-    {nullptr, nullptr, 0, nullptr},
-};
+auto FUNCTIONS = method_table<SURFACE>();
 
 void forget_module(void* module);
 
@@ -126,7 +117,7 @@ PyRef module_all(PyObject* module) {
 bool register_functions(PyObject* module) {
     PyRef module_name = PyRef::steal(PyObject_GetAttrString(module, "__name__"));
     if (!module_name) return false;
-    for (PyMethodDef* def = FUNCTIONS; def->ml_name; ++def) {
+    for (PyMethodDef* def = FUNCTIONS.data(); def->ml_name; ++def) {
         PyRef function = PyRef::steal(PyCFunction_NewEx(def, module, module_name.get()));
         if (!function) return false;
         PyRef name = PyRef::steal(PyObject_GetAttrString(function.get(), "__name__"));

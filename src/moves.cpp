@@ -5,6 +5,7 @@
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/uci.h"
+#include "move_argument.h"
 #include "operation.h"
 
 namespace morvek {
@@ -19,13 +20,12 @@ std::vector<ShortText> legal_moves(const chess::Board& board) {
 }
 
 Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci) {
-    const auto move = chess::parse_uci_move(board, uci);
-    if (!move)
-        return Refusal(message({"bad move ", uci, ": ", chess::debug_name(move.error())}));
+    auto move = read_legal_move(board, uci, [](std::string_view text) {
+        return message({"illegal move ", text, ": ", chess::debug_name(chess::IllegalMoveError{})});
+    });
+    if (Refusal* refusal = std::get_if<Refusal>(&move)) return std::move(*refusal);
     chess::Board next = board;
-    const auto played = chess::play(next, move.value());
-    if (!played)
-        return Refusal(message({"illegal move ", uci, ": ", chess::debug_name(played.error())}));
+    chess::play_unchecked(next, std::get<chess::Move>(move));
     return FenText::written([&](char* out) { return chess::write_fen(out, next); });
 }
 

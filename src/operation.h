@@ -1,29 +1,31 @@
 // What an operation of the module is, seen from the C++ side. Nothing here includes Python.h.
 //
-// An operation body is a free function in its own file (src/moves.cpp, src/san.cpp, ...):
+// An operation body is a free function in the file of its concern under src/ (moves.cpp holds
+// legal_moves and apply_uci, san.cpp the two SAN operations, ...):
 //
 //     Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci);
 //
 // The frame has already done the steps every function shares, in this order: the parameter
-// slots are filled, every argument is copied out as UTF-8 (exactly the caller's characters,
-// untrimmed), and the first one, `fen`, is loaded with parse_board. The body receives that
-// Board and the remaining arguments' texts in parameter order, and owns nothing else.
+// slots are filled, every argument is read as a view of its str's UTF-8 form (exactly the
+// caller's characters, untrimmed), and the first one, `fen`, is loaded with parse_board. The
+// body receives that Board and the remaining arguments' texts in parameter order, and owns
+// nothing else.
 //
 // It returns one of the result types below, or an Answer holding either the result or a
 // Refusal: the exact message of the ValueError the caller sees. A body that cannot fail may
 // return the bare result type. The frame turns the result into new Python objects:
 //
-//     std::string                           -> str
-//     bool                                  -> bool
-//     int                                   -> int
-//     std::vector<std::string>              -> list of str
-//     std::vector<std::array<std::string, 3>> -> list of 3-tuples of str
+//     std::string, FenText          -> str
+//     bool                          -> bool
+//     int                           -> int
+//     std::vector<ShortText>        -> list of str
+//     std::vector<SquareTriple>     -> list of 3-tuples of str
 //
 // A state that no loaded position can reach is not a Refusal: it goes through
 // chess::invariant_failure, which the frame reports and raises as PanicException.
 //
-// Adding an operation: declare its body below, write it in its own file, and add one row to
-// the function table in module.cpp.
+// Adding an operation: declare its body below, write it beside the bodies of its concern, and
+// add its row to the surface table in module.cpp.
 #pragma once
 
 #include <array>
@@ -81,11 +83,12 @@ using ShortText = InlineText<7>;                      // a square, a move, a let
 using FenText = InlineText<chess::MAX_FEN_LENGTH>;  // a whole position
 using SquareTriple = std::array<ShortText, 3>;
 
-// The FEN argument as every operation loads it: standard castling letters first, rook-file
-// letters only when the castling field was what the first reading refused.
+// The frame's FEN step (frame_board.cpp), declared here, free of Python, for the fuzz targets:
+// standard castling letters first, rook-file letters only when the castling field was what
+// the first reading refused.
 Answer<chess::Board> parse_board(std::string_view fen);
 
-// The bodies, in the order of the module's function table.
+// The bodies, in the order of the module's surface table.
 std::vector<SquareTriple> piece_list(const chess::Board& board);
 std::vector<ShortText> legal_moves(const chess::Board& board);
 Answer<std::vector<ShortText>> attackers(const chess::Board& board, std::string_view sq,

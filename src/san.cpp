@@ -5,6 +5,7 @@
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/uci.h"
+#include "move_argument.h"
 #include "operation.h"
 
 namespace morvek {
@@ -16,11 +17,6 @@ using chess::Move;
 using chess::Piece;
 
 constexpr char UPPER_LETTERS[] = "PNBRQK";
-
-// A king moving onto a piece of its own side is castling, whatever the squares.
-bool is_castling(const Board& b, Piece mover, const Move& m) {
-    return mover == Piece::King && b.color_on(m.to) == b.color_on(m.from);
-}
 
 void append_square(std::string& out, chess::Square s) {
     char text[2];
@@ -56,8 +52,7 @@ void append_disambiguation(std::string& out, const Board& b, Piece mover, const 
 std::string san_body(const Board& b, const Move& m) {
     const std::optional<Piece> mover = b.piece_on(m.from);
     if (!mover) chess::invariant_failure("legal move has a mover");
-    if (is_castling(b, *mover, m))
-        return chess::index(chess::file_of(m.to)) > chess::index(chess::file_of(m.from)) ? "O-O" : "O-O-O";
+    if (b.is_castling(m)) return chess::castling(b.side_to_move, m.from, m.to).short_side ? "O-O" : "O-O-O";
 
     const bool capture = b.piece_on(m.to).has_value();
     std::string out;
@@ -142,13 +137,11 @@ std::string normalize_san(std::string_view text) {
 }
 
 Answer<std::string> uci_to_san(const Board& board, std::string_view uci) {
-    const auto move = chess::parse_uci_move(board, uci);
-    if (!move)
-        return Refusal(message({"bad move ", uci, ": ", chess::debug_name(move.error())}));
-    if (!chess::is_legal(board, move.value())) return Refusal(message({"illegal move: ", uci}));
-    std::string san = san_body(board, move.value());
+    auto move = read_legal_move(board, uci, [](std::string_view text) { return message({"illegal move: ", text}); });
+    if (Refusal* refusal = std::get_if<Refusal>(&move)) return std::move(*refusal);
+    std::string san = san_body(board, std::get<Move>(move));
     Board after = board;
-    chess::play_unchecked(after, move.value());
+    chess::play_unchecked(after, std::get<Move>(move));
     // Only whether a reply exists matters, so counting the replies is enough.
     if (after.checkers.any()) san += chess::count_moves(after) == 0 ? '#' : '+';
     return san;
@@ -193,7 +186,7 @@ std::optional<SanShape> shape_of(std::string_view target) {
 bool may_match(const Board& b, const SanShape& shape, const Move& m) {
     const std::optional<Piece> mover = b.piece_on(m.from);
     if (!mover) return true;  // let the writer report it
-    if (is_castling(b, *mover, m)) return shape.castling;
+    if (b.is_castling(m)) return shape.castling;
     return !shape.castling && mover == shape.mover && m.to == shape.to;
 }
 
@@ -206,22 +199,15 @@ Answer<std::string> san_to_uci(const Board& board, std::string_view san) {
     // Generation order is the legal list's order, so the first group move whose text matches
     // is the first match of the list. The writer's texts need no normalising: they hold no
     // white space, signs, zeros or marks.
-    struct Candidates {
-        const Board& board;
-        const SanShape& shape;
-        const std::string& target;
-        std::optional<Move>& found;
-
-        Piece kind() const { return shape.castling ? Piece::King : *shape.mover; }
-        bool wants(Piece p) const { return p == kind(); }
-        void operator()(const chess::PieceMoves& group) const {
-            if (found || (!shape.castling && !group.to.has(*shape.to))) return;
-            chess::for_each_move(group, [this](const Move& m) {
-                if (!found && may_match(board, shape, m) && san_body(board, m) == target) found = m;
-            });
-        }
+    const auto try_move = [&](const Move& m) {
+        if (!found && may_match(board, *shape, m) && san_body(board, m) == target) found = m;
     };
-    if (shape) chess::generate_moves_for(board, Candidates{board, *shape, target, found});
+    if (shape) {
+        const chess::Steps steps = chess::Steps::of(shape->castling ? Piece::King : *shape->mover);
+        chess::generate_moves_for(board, [&](const chess::PieceMoves& group) {
+            if (shape->castling || group.to.has(*shape->to)) chess::for_each_move(group, try_move);
+        }, steps);
+    }
     if (!found) return Refusal(message({"no legal move matches SAN '", san, "'"}));
     char text[8];
     return std::string(text, chess::write_uci_move(text, board, *found));

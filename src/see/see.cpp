@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <optional>
 
+#include "chess/attacks.h"
 #include "chess/geometry.h"
 #include "chess/invariant.h"
-#include "chess/sliders.h"
 
 namespace chess {
 
@@ -48,8 +48,9 @@ std::int32_t first_gain(const Board& board, Piece mover, Color color, Square to,
                         BitBoard& occupied) {
     if (const std::optional<Piece> victim = board.piece_on(to)) return exchange_value(*victim);
     if (mover != Piece::Pawn || !board.en_passant) return 0;
-    if (to != make_square(*board.en_passant, relative_rank(color, Rank::Sixth))) return 0;
-    occupied = occupied.without(make_square(*board.en_passant, relative_rank(color, Rank::Fifth)));
+    const EnPassant ep = en_passant_on(color, *board.en_passant);
+    if (to != ep.target) return 0;
+    occupied = occupied.without(ep.victim);
     return exchange_value(Piece::Pawn);
 }
 
@@ -62,20 +63,7 @@ void back_propagate(GainList& gain, unsigned depth) {
 }  // namespace
 
 BitBoard attackers_to(const Board& board, Square square, BitBoard occupied) {
-    const BitBoard white = board.colors[index(Color::White)];
-    const BitBoard black = board.colors[index(Color::Black)];
-    const BitBoard queens = board.pieces_of(Piece::Queen);
-    // A pawn attacks `square` from where a pawn of the other colour on `square` would attack.
-    const BitBoard pawns = board.pieces_of(Piece::Pawn) &
-                           ((black & pawn_attacks(Color::White, square)) |
-                            (white & pawn_attacks(Color::Black, square)));
-    const BitBoard knights = board.pieces_of(Piece::Knight) & knight_attacks(square);
-    const BitBoard kings = board.pieces_of(Piece::King) & king_attacks(square);
-    const BitBoard diagonal =
-        (board.pieces_of(Piece::Bishop) | queens) & bishop_attacks(square, occupied);
-    const BitBoard straight =
-        (board.pieces_of(Piece::Rook) | queens) & rook_attacks(square, occupied);
-    return (pawns | knights | kings | diagonal | straight) & occupied;
+    return Attackers{board, square, occupied, occupied}.all();
 }
 
 std::int32_t see(const Board& board, Square from, Square to) {
@@ -115,9 +103,7 @@ std::int32_t see(const Board& board, Square from, Square to) {
 }
 
 std::int32_t see_of_move(const Board& board, const Move& move) {
-    const std::optional<Color> color = board.color_on(move.from);
-    if (board.piece_on(move.from) == Piece::King && color && board.color_on(move.to) == color)
-        return 0;
+    if (board.is_castling(move)) return 0;
     return see(board, move.from, move.to);
 }
 

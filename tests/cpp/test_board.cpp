@@ -3,20 +3,17 @@
 #include <string>
 #include <vector>
 
+#include "chess/attacks.h"
 #include "chess/board.h"
-#include "chess/sliders.h"
+#include "common.h"
 
 using namespace chess;
 
 namespace {
 
-constexpr const char* START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+using test::START;
 
-BitBoard squares(std::initializer_list<Square> list) {
-    BitBoard out;
-    for (const Square s : list) out |= BitBoard::from(s);
-    return out;
-}
+using test::squares;
 
 struct FenCase {
     const char* fen;

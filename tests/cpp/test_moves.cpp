@@ -6,17 +6,14 @@
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/uci.h"
+#include "common.h"
 
 using namespace chess;
 
 namespace {
 
-Board load(const std::string& fen) {
-    auto b = from_fen(fen, false);
-    if (!b && b.error() == FenParseError::InvalidCastlingRights) b = from_fen(fen, true);
-    if (!b) throw std::runtime_error("test FEN refused: " + fen);
-    return b.value();
-}
+using test::load;
+using test::START;
 
 // The core's own move texts (castling as king onto rook), in generation order.
 std::string core_moves(const Board& b) {
@@ -80,6 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"k7/8/1Q6/8/8/8/8/4K3 b - - 0 1", ""}));
 
 TEST(IsLegal, AgreesWithGenerationOnEveryFromToPair) {
+    using test::expect_is_legal_agrees_with_generation;
     for (const char* fen : {
              "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
              "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
@@ -88,15 +86,8 @@ TEST(IsLegal, AgreesWithGenerationOnEveryFromToPair) {
              "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
              "4k3/4r3/8/8/8/2B5/4B3/4K3 w - - 0 1",
          }) {
-        const Board b = load(fen);
-        const std::vector<Move> legal = legal_moves_vec(b);
-        for (unsigned f = 0; f < 64; ++f)
-            for (unsigned t = 0; t < 64; ++t)
-                for (int p = -1; p < PIECE_KINDS; ++p) {
-                    const Move m{Square(f), Square(t), p < 0 ? std::nullopt : std::optional<Piece>(Piece(p))};
-                    const bool generated = std::find(legal.begin(), legal.end(), m) != legal.end();
-                    ASSERT_EQ(is_legal(b, m), generated) << fen << " " << f << "-" << t << " " << p;
-                }
+        expect_is_legal_agrees_with_generation(load(fen));
+        if (HasFatalFailure()) return;
     }
 }
 
@@ -208,7 +199,6 @@ TEST_P(UciText, ParsesAndDisplays) {
 
 constexpr const char* ITALIAN = "r1bqk1nr/pppp1ppp/2n5/2b1p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4";
 constexpr const char* BOTH = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1";
-constexpr const char* START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 INSTANTIATE_TEST_SUITE_P(
     Table, UciText,
     ::testing::Values(UciCase{ITALIAN, "e1g1", "e1h1", "e1g1"}, UciCase{ITALIAN, "e1h1", "e1h1", "e1g1"},
@@ -217,10 +207,15 @@ INSTANTIATE_TEST_SUITE_P(
                       UciCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1c1", "e1a1", "e1c1"},
                       UciCase{BOTH, "e8g8", "e8h8", "e8g8"}, UciCase{BOTH, "e8c8", "e8a8", "e8c8"},
                       UciCase{BOTH, "e1g1", "e1g1", "e1g1"},
-                      // Parsing converts only from the e-file; displaying from wherever the king is.
-                      UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "b1a1", "b1c1"},
+                      // Away from the e-file neither direction converts: b1c1 and f1g1 are steps.
+                      UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "b1a1", "b1a1"},
                       UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1c1", "b1c1", "b1c1"},
-                      UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1h1", "f1h1", "f1g1"},
+                      UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1h1", "f1h1", "f1h1"},
+                      UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1g1", "f1g1", "f1g1"},
+                      // A Chess960 king on e1 converts both ways, whatever the rooks' files.
+                      UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1g1", "e1g1", "e1g1"},
+                      UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1b1", "e1b1", "e1c1"},
+                      UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1c1", "e1b1", "e1c1"},
                       UciCase{START, "e7e8q", "e7e8q", "e7e8q"}, UciCase{START, "e7e8k", "e7e8", "e7e8"},
                       UciCase{START, "e7e8p", "e7e8", "e7e8"}, UciCase{START, "e7e8qq", "e7e8q", "e7e8q"},
                       UciCase{START, "e2e4\xc3\xa9", "e2e4", "e2e4"}, UciCase{START, "g1f3q", "g1f3q", "g1f3q"},

@@ -8,23 +8,16 @@
 #include "chess/board.h"
 #include "chess/movegen.h"
 #include "chess/uci.h"
+#include "common.h"
 #include "see/see.h"
 
 using namespace chess;
 
 namespace {
 
-Board load(const std::string& fen) {
-    const auto b = from_fen(fen, false);
-    if (!b) throw std::runtime_error("test FEN refused: " + fen);
-    return b.value();
-}
+using test::load;
 
-BitBoard squares(std::initializer_list<Square> list) {
-    BitBoard out;
-    for (const Square s : list) out |= BitBoard::from(s);
-    return out;
-}
+using test::squares;
 
 template <class F>
 std::string failure_of(F&& f) {

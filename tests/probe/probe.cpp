@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include <string>
+#include <tuple>
 
 #include "chess/play.h"
 #include "chess/uci.h"
@@ -28,16 +29,11 @@ Answer<std::string> unchecked(const chess::Board& board, std::string_view routin
     return Refusal("unknown routine " + std::string(routine));
 }
 
-constexpr FunctionDescription<3> UNCHECKED{"unchecked", {"fen", "routine", "uci"}};
+constexpr std::tuple FUNCTION{Function{"unchecked", {"fen", "routine", "uci"}, "", unchecked}};
 
-PyMethodDef FUNCTIONS[] = {
-    {"unchecked",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(trampoline<UNCHECKED, unchecked>)),
-     METH_VARARGS | METH_KEYWORDS, "unchecked(fen, routine, uci)\n--\n\n"},
-    {nullptr, nullptr, 0, nullptr},
-};
+auto FUNCTIONS = method_table<FUNCTION>();
 
-PyModuleDef MODULE_DEF = {PyModuleDef_HEAD_INIT, "_morvek_probe", "", 0, FUNCTIONS,
+PyModuleDef MODULE_DEF = {PyModuleDef_HEAD_INIT, "_morvek_probe", "", 0, FUNCTIONS.data(),
                           nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace

@@ -11,14 +11,22 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import morvek_board
-from conftest import Nameless
+from conftest import (
+    AFTER_E4,
+    ANSWERING_CALLS,
+    NO_KINGS,
+    PARAMETERS,
+    ROOK_FILES,
+    START,
+    Nameless,
+    Unprintable,
+    value_error,
+)
 
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
-START_BLACK = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"
-
-# Every function the module will have, in registration order, with its parameters and the
-# text of its docstring after the signature (None: no text, so __doc__ is None).
-FUNCTIONS = {
+# The surface the module must have, stated here once and read from the module everywhere else:
+# every function in registration order, with its parameters and the text of its docstring
+# after the signature (None: no text, so __doc__ is None).
+SURFACE = {
     "piece_list": (("fen",), '[(square, piece, color)] for every piece, e.g. ("e5", "N", "black").'),
     "legal_moves": (("fen",), 'Legal moves in standard UCI ("e1g1" for castling).'),
     "attackers": (("fen", "sq", "color"), "Squares of `color` pieces attacking `sq` (full occupancy)."),
@@ -38,12 +46,6 @@ FUNCTIONS = {
     "is_check": (("fen",), None),
     "side_to_move": (("fen",), None),
 }
-REGISTERED = list(morvek_board.__all__)
-
-
-def registered(cases):
-    """The rows whose first item names a function the module has."""
-    return [case for case in cases if case[0] in REGISTERED]
 
 
 def call(name, *args, **kwargs):
@@ -57,33 +59,25 @@ def type_error(name, *args, **kwargs):
     return str(raised.value)
 
 
-def bad_fen(fen):
-    with pytest.raises(ValueError) as raised:
-        morvek_board.side_to_move(fen)
-    assert type(raised.value) is ValueError
-    return str(raised.value)
-
-
 # --- the module and its table ------------------------------------------------------------
 
 
 def test_all_lists_the_functions_in_registration_order():
-    assert REGISTERED == [name for name in FUNCTIONS if name in REGISTERED]
-    assert "side_to_move" in REGISTERED
+    assert morvek_board.__all__ == list(SURFACE)
 
 
 def test_only_registered_functions_are_public():
     public = sorted(name for name in dir(morvek_board) if not name.startswith("_"))
-    assert public == sorted(REGISTERED)
+    assert public == sorted(morvek_board.__all__)
 
 
 def test_module_docstring_is_empty_text():
     assert morvek_board.__doc__ == ""
 
 
-@pytest.mark.parametrize("name", REGISTERED)
+@pytest.mark.parametrize("name", morvek_board.__all__)
 def test_function_identity_and_docstring(name):
-    parameters, text = FUNCTIONS[name]
+    parameters, text = SURFACE[name]
     function = getattr(morvek_board, name)
     assert function.__name__ == name
     assert function.__module__ == "morvek_board"
@@ -98,7 +92,7 @@ def test_importing_again_gives_the_same_module():
         import morvek_board as again
 
         assert again is first
-        assert again.__all__ == REGISTERED
+        assert again.__all__ == list(SURFACE)
     finally:
         sys.modules["morvek_board"] = first
 
@@ -140,16 +134,12 @@ def test_sub_interpreter_import_is_refused():
 ATTEMPT = """
 import os, sys
 sys.path.insert(0, BUILD)
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
-CALLS = [("piece_list",), ("legal_moves",), ("attackers", "f3", "white"), ("apply_uci", "e2e4"),
-         ("uci_to_san", "g1f3"), ("san_to_uci", "Nf3"), ("see_move", "e2e4"),
-         ("null_move_fen",), ("is_check",), ("side_to_move",)]
 
 def attempt(config):
     sys.modules.pop("morvek_board", None)  # so that the import calls the module's init again
     try:
         import morvek_board as mb
-        outcome = "imported " + repr([getattr(mb, f)(START, *rest) for f, *rest in CALLS])
+        outcome = "imported " + repr([getattr(mb, name)(*args) for name, args in CALLS])
     except ImportError as e:
         outcome = type(e).__name__ + ": " + str(e)
     os.write(OUT, (config + " " + outcome + "\\n").encode())
@@ -177,7 +167,7 @@ for config in ORDER:
         attempt("main")
     elif config in configs:
         alive.append(configs[config]())
-        setup = "BUILD, OUT, ATTEMPT = %r, %d, %r\\nexec(ATTEMPT)\\n" % (BUILD, OUT, ATTEMPT)
+        setup = "BUILD, OUT, CALLS, ATTEMPT = %r, %d, %r, %r\\nexec(ATTEMPT)\\n" % (BUILD, OUT, CALLS, ATTEMPT)
         interpreters.run_string(alive[-1], setup + "attempt(%r)\\nattempt(%r)\\n" % (config, config))
 for interpreter in alive:
     interpreters.destroy(interpreter)
@@ -208,7 +198,10 @@ def test_the_first_interpreter_that_gets_the_module_owns_it(order):
     else:
         pytest.importorskip("_interpreters")
     build = os.path.dirname(morvek_board.__file__)
-    program = f"BUILD = {build!r}\nORDER = {order!r}\nATTEMPT = {ATTEMPT!r}\n" + SUB_INTERPRETERS
+    program = (
+        f"BUILD = {build!r}\nORDER = {order!r}\nCALLS = {ANSWERING_CALLS!r}\nATTEMPT = {ATTEMPT!r}\n"
+        + SUB_INTERPRETERS
+    )
     result = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stderr
     (_, made), *lines = [line.split(" ", 1) for line in result.stdout.splitlines()]
@@ -220,9 +213,7 @@ def test_the_first_interpreter_that_gets_the_module_owns_it(order):
     # made there first. Before that, a sub-interpreter that asks first gets it.
     refused = {"isolated"} if sys.version_info >= (3, 12) else set()
     owner = "main" if sys.version_info >= (3, 13) else next(c for c in tried if c not in refused)
-    namespace = {"BUILD": build, "OUT": -1}
-    exec(ATTEMPT, namespace)
-    answers = repr([getattr(morvek_board, f)(START, *rest) for f, *rest in namespace["CALLS"]])
+    answers = repr([getattr(morvek_board, name)(*args) for name, args in ANSWERING_CALLS])
     for config, outcome in lines:
         if config == owner:
             assert outcome == "imported " + answers
@@ -299,29 +290,29 @@ MISSING = [
 ]
 
 
-@pytest.mark.parametrize("name, args, kwargs, message", registered(MISSING))
+@pytest.mark.parametrize("name, args, kwargs, message", MISSING)
 def test_missing_arguments_are_listed_in_parameter_order(name, args, kwargs, message):
     assert type_error(name, *args, **kwargs) == message
 
 
 @pytest.mark.parametrize("extra", [1, 2])
-@pytest.mark.parametrize("name", REGISTERED)
+@pytest.mark.parametrize("name", morvek_board.__all__)
 def test_too_many_positional_arguments(name, extra):
-    count = len(FUNCTIONS[name][0])
+    count = len(PARAMETERS[name])
     message = type_error(name, *["x"] * (count + extra))
     assert message == f"{name}() takes {count} positional arguments but {count + extra} were given"
 
 
-@pytest.mark.parametrize("name", REGISTERED)
+@pytest.mark.parametrize("name", morvek_board.__all__)
 def test_too_many_positional_arguments_is_reported_before_keywords(name):
-    count = len(FUNCTIONS[name][0])
+    count = len(PARAMETERS[name])
     message = type_error(name, *["x"] * (count + 1), bogus=1)
     assert message == f"{name}() takes {count} positional arguments but {count + 1} were given"
 
 
-@pytest.mark.parametrize("name", REGISTERED)
+@pytest.mark.parametrize("name", morvek_board.__all__)
 def test_keyword_repeating_a_positional_argument(name):
-    parameters = FUNCTIONS[name][0]
+    parameters = PARAMETERS[name]
     for parameter in parameters:
         message = type_error(name, *["x"] * len(parameters), **{parameter: "y"})
         assert message == f"{name}() got multiple values for argument '{parameter}'"
@@ -330,11 +321,6 @@ def test_keyword_repeating_a_positional_argument(name):
 class Shown(str):
     def __str__(self):
         return "shown"
-
-
-class Unprintable(str):
-    def __str__(self):
-        raise RuntimeError("no text")
 
 
 UNEXPECTED = [
@@ -348,7 +334,7 @@ UNEXPECTED = [
 
 
 @pytest.mark.parametrize("key, shown", UNEXPECTED)
-@pytest.mark.parametrize("name", REGISTERED)
+@pytest.mark.parametrize("name", morvek_board.__all__)
 def test_unexpected_keyword(name, key, shown):
     message = type_error(name, "not a fen", **{key: "x"})
     assert message == f"{name}() got an unexpected keyword argument {shown}"
@@ -392,9 +378,9 @@ NOT_STRINGS = [
 
 
 @pytest.mark.parametrize("value, type_name", NOT_STRINGS)
-@pytest.mark.parametrize("name", REGISTERED)
+@pytest.mark.parametrize("name", morvek_board.__all__)
 def test_non_string_argument_names_the_first_bad_parameter(name, value, type_name):
-    parameters = FUNCTIONS[name][0]
+    parameters = PARAMETERS[name]
     for i, parameter in enumerate(parameters):
         # Later arguments are bad too: only the first failing one is reported.
         args = [START] * i + [value] * (len(parameters) - i)
@@ -403,22 +389,22 @@ def test_non_string_argument_names_the_first_bad_parameter(name, value, type_nam
         )
 
 
-@pytest.mark.parametrize("name", REGISTERED)
+@pytest.mark.parametrize("name", morvek_board.__all__)
 def test_non_string_argument_has_no_cause(name):
     with pytest.raises(TypeError) as raised:
-        call(name, *[1] * len(FUNCTIONS[name][0]))
+        call(name, *[1] * len(PARAMETERS[name]))
     assert raised.value.__cause__ is None
 
 
 class Text(str):
     def __str__(self):
-        return "8/8/8/8/8/8/8/8 w - - 0 1"
+        return NO_KINGS
 
     def encode(self, *args, **kwargs):
         return b"garbage"
 
 
-@pytest.mark.parametrize("fen, side", [(Text(START), "white"), (Text(START_BLACK), "black")])
+@pytest.mark.parametrize("fen, side", [(Text(START), "white"), (Text(AFTER_E4), "black")])
 def test_str_subclass_is_read_by_its_characters(fen, side):
     assert morvek_board.side_to_move(fen) == side
     assert morvek_board.side_to_move(fen=fen) == side
@@ -435,7 +421,7 @@ def test_lone_surrogate_is_the_interpreters_encode_error(fen):
 # --- parse_board -------------------------------------------------------------------------
 
 BAD_FENS = [
-    ("8/8/8/8/8/8/8/8 w - - 0 1", "InvalidBoard"),
+    (NO_KINGS, "InvalidBoard"),
     ("", "InvalidBoard"),
     (" " + START, "InvalidBoard"),
     ("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR/8 w KQkq - 0 1", "InvalidBoard"),
@@ -469,26 +455,24 @@ BAD_FENS = [
 
 @pytest.mark.parametrize("fen, variant", BAD_FENS)
 def test_bad_fen_names_the_variant(fen, variant):
-    assert bad_fen(fen) == f"bad FEN: {variant}"
+    assert value_error(morvek_board.side_to_move, fen) == f"bad FEN: {variant}"
 
 
-@pytest.mark.parametrize("name", REGISTERED)
+@pytest.mark.parametrize("name", morvek_board.__all__)
 def test_bad_fen_is_reported_by_every_function(name):
-    parameters = FUNCTIONS[name][0]
-    with pytest.raises(ValueError) as raised:
-        call(name, "8/8/8/8/8/8/8/8 w - - 0 1", *["?"] * (len(parameters) - 1))
-    assert str(raised.value) == "bad FEN: InvalidBoard"
+    others = ["?"] * (len(PARAMETERS[name]) - 1)
+    assert value_error(getattr(morvek_board, name), NO_KINGS, *others) == "bad FEN: InvalidBoard"
 
 
 @pytest.mark.parametrize(
     "fen, side",
     [
         (START, "white"),
-        (START_BLACK, "black"),
+        (AFTER_E4, "black"),
         # Rook-file castling letters load through the second reading.
         ("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1", "white"),
         ("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b Hh - 0 1", "black"),
-        ("1r2k1r1/8/8/8/8/8/8/1R2K1R1 b GBgb - 0 1", "black"),
+        (ROOK_FILES, "black"),
         # An empty castling field, kings two squares apart, the field limits.
         ("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w  - 0 1", "white"),
         ("8/8/8/8/8/8/8/K1k5 b - - 100 65535", "black"),

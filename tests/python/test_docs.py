@@ -1,11 +1,10 @@
 """The examples in the README and the reference run as written, so the documentation cannot
 drift from the code."""
 import doctest
-import pathlib
 
 import pytest
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
+from conftest import ROOT
 
 
 # The smallest example count guards against a block that doctest silently stopped reading.

@@ -10,23 +10,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import morvek_board
+from conftest import PARAMETERS, POSITIONS, START, value_error
 
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
-POSITIONS = [
-    START,
-    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
-    "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
-    "1r2k1r1/8/8/8/8/8/8/1R2K1R1 b GBgb - 0 1",
-    "4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1",
-    "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3",
-    "k7/8/1Q6/8/8/8/8/4K3 b - - 0 1",
-]
-
-# Parameter names as the functions declare them, e.g. "(fen, sq, color)".
-PARAMETERS = {
-    name: tuple(getattr(morvek_board, name).__text_signature__.strip("()").split(", "))
-    for name in morvek_board.__all__
-}
 FEN_NAMES = (
     "InvalidBoard InvalidSideToMove InvalidCastlingRights InvalidEnPassant InvalidHalfMoveClock "
     "InvalidFullmoveNumber MissingField TooManyFields"
@@ -547,10 +532,7 @@ def test_megabyte_square_or_colour_is_refused_promptly(sq, color, message):
 )
 def test_nul_is_an_ordinary_character(call, message):
     name, *args = call
-    with pytest.raises(ValueError) as raised:
-        getattr(morvek_board, name)(*args)
-    assert type(raised.value) is ValueError
-    assert str(raised.value) == message
+    assert value_error(getattr(morvek_board, name), *args) == message
 
 
 def test_nul_keyword_name_is_an_unexpected_keyword():

@@ -9,21 +9,21 @@ import sys
 import pytest
 
 import morvek_board as mb
-from conftest import Nameless, probe_module
+from conftest import (
+    CASTLING,
+    FOOLS_MATE,
+    NO_KINGS,
+    PROMOTION,
+    ROOK_FILES,
+    START,
+    Nameless,
+    Unprintable,
+    probe_module,
+)
 
 CALLS = int(os.environ.get("MORVEK_LEAK_CALLS", "100000"))
 
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
-CASTLING = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1"
-ROOK_FILES = "1r2k1r1/8/8/8/8/8/8/1R2K1R1 b GBgb - 0 1"
-PROMOTION = "4k3/P7/8/8/8/8/8/4K3 w - - 0 1"
-IN_CHECK = "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3"
 BIG = 1 << 16  # a leaked copy of a big argument shows in resident memory at once
-
-
-class Unprintable(str):
-    def __str__(self):
-        raise RuntimeError("no text")
 
 
 def optional_probe():
@@ -42,7 +42,7 @@ def workload():
         # answers
         lambda: mb.piece_list(START),
         lambda: mb.legal_moves(CASTLING),
-        lambda: mb.legal_moves(IN_CHECK),
+        lambda: mb.legal_moves(FOOLS_MATE),
         lambda: mb.attackers(START, "f3", "white"),
         lambda: mb.attackers(fen=ROOK_FILES, sq="e4", color="b"),
         lambda: mb.apply_uci(CASTLING, "e1g1"),
@@ -54,7 +54,7 @@ def workload():
         lambda: mb.san_to_uci(START, big_san),
         lambda: mb.see_move(START, "g1f3"),
         lambda: mb.null_move_fen(ROOK_FILES),
-        lambda: mb.is_check(IN_CHECK),
+        lambda: mb.is_check(FOOLS_MATE),
         lambda: mb.side_to_move(START),
         lambda: mb.apply_uci(START, "e2e4" + "é" * BIG),
         # argument errors
@@ -71,7 +71,7 @@ def workload():
         lambda: mb.side_to_move(START + "\ud800"),
         lambda: mb.apply_uci(START, "e2e4\udfff"),
         # refusals
-        lambda: mb.side_to_move("8/8/8/8/8/8/8/8 w - - 0 1"),
+        lambda: mb.side_to_move(NO_KINGS),
         lambda: mb.legal_moves(START.replace(" w ", " x ")),
         lambda: mb.piece_list(START.replace("KQkq", "KQkqX")),
         lambda: mb.is_check(START.replace(" - ", " e3 ")),
@@ -89,7 +89,7 @@ def workload():
         lambda: mb.see_move(START, "e2e4 "),
         lambda: mb.san_to_uci(START, "nf3"),
         lambda: mb.san_to_uci(START, "x" * BIG),
-        lambda: mb.null_move_fen(IN_CHECK),
+        lambda: mb.null_move_fen(FOOLS_MATE),
         lambda: mb.attackers(START, "e9", "white"),
         lambda: mb.attackers(START, "e4", "White"),
         lambda: mb.attackers(START, "e4", "w" * BIG),

@@ -2,7 +2,7 @@
 
 import pytest
 
-from conftest import START, value_error
+from conftest import NO_KINGS, START, value_error
 from morvek_board import attackers, piece_list
 
 
@@ -96,7 +96,7 @@ def test_bad_color(color):
     [
         (START, "e9", "purple", "bad square: e9"),
         (START + " ", "e9", "purple", "bad FEN: TooManyFields"),
-        ("8/8/8/8/8/8/8/8 w - - 0 1", "e4", "white", "bad FEN: InvalidBoard"),
+        (NO_KINGS, "e4", "white", "bad FEN: InvalidBoard"),
     ],
 )
 def test_attackers_reports_the_first_failure(fen, sq, color, message):

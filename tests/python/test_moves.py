@@ -2,10 +2,9 @@
 
 import pytest
 
-from conftest import START, value_error
+from conftest import AFTER_E4, FOOLS_MATE, NO_KINGS, PASSANT, ROOK_FILES, START, value_error
 from morvek_board import apply_uci, is_check, legal_moves, null_move_fen
 
-AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"
 CASTLE_WHITE = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 3 10"
 CASTLE_BLACK = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 3 10"
 PROMOTE = "8/4P3/8/8/8/8/8/k5K1 w - - 5 40"
@@ -13,7 +12,6 @@ PROMOTE = "8/4P3/8/8/8/8/8/k5K1 w - - 5 40"
 KING_B1 = "6k1/8/8/8/8/8/8/RK5R w HA - 0 1"
 KING_F1 = "6k1/8/8/8/8/8/8/5K1R w H - 0 1"
 KING_F1_ROOK_G1 = "k7/8/8/8/8/8/8/5KR1 w G - 0 1"
-FOOLS_MATE = "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3"
 STALEMATE = "7k/5Q2/6K1/8/8/8/8/8 b - - 0 1"
 ROOK_CHECK = "4r1k1/8/8/8/8/8/8/R3K2R w KQ - 0 1"
 DOUBLE_CHECK = "4r1k1/8/8/1B6/8/3n4/8/R3K2R w KQ - 0 1"
@@ -45,13 +43,13 @@ LEGAL_MOVES = [
         + [f"h8h{r}" for r in range(1, 8)]
         + ["h8f8", "h8g8", "e8d7", "e8e7", "e8f7", "e8c8", "e8d8", "e8f8", "e8g8"],
     ),
-    # Castling with the a1 rook is written b1c1, like the king's step to c1; both are listed.
+    # Away from the e-file castling is written king onto rook (b1a1, b1h1): b1c1 is the step.
     (
         KING_B1,
         [f"a1a{r}" for r in range(2, 9)]
         + ["h1c1", "h1d1", "h1e1", "h1f1", "h1g1"]
         + [f"h1h{r}" for r in range(2, 9)]
-        + ["b1c1", "b1c1", "b1g1", "b1a2", "b1b2", "b1c2"],
+        + ["b1a1", "b1c1", "b1h1", "b1a2", "b1b2", "b1c2"],
     ),
     # En passant after every other pawn move (even e5e6 of the same pawn), before the knight.
     (
@@ -111,7 +109,7 @@ APPLIED = [
     (PROMOTE, "e7e8qq", "4Q3/8/8/8/8/8/8/k5K1 b - - 0 40"),
     (PROMOTE, "e7e8q ", "4Q3/8/8/8/8/8/8/k5K1 b - - 0 40"),
     (PROMOTE, "e7e8n", "4N3/8/8/8/8/8/8/k5K1 b - - 0 40"),
-    ("4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1", "e5d6", "4k3/8/3P4/8/8/8/8/4K3 b - - 0 1"),
+    (PASSANT, "e5d6", "4k3/8/3P4/8/8/8/8/4K3 b - - 0 1"),
     # Away from the e-file castling is given king-onto-rook; b1c1 is the king's step.
     (KING_B1, "b1a1", "6k1/8/8/8/8/8/8/2KR3R b - - 1 1"),
     (KING_B1, "b1h1", "6k1/8/8/8/8/8/8/R4RK1 b - - 1 1"),
@@ -179,7 +177,7 @@ def test_apply_uci_illegal_move(fen, uci):
     [
         (START + " ", "e9e4", "bad FEN: TooManyFields"),
         (START.replace(" w ", " x "), "e2e5", "bad FEN: InvalidSideToMove"),
-        ("8/8/8/8/8/8/8/8 w - - 0 1", "", "bad FEN: InvalidBoard"),
+        (NO_KINGS, "", "bad FEN: InvalidBoard"),
     ],
 )
 def test_apply_uci_reports_the_fen_before_the_move(fen, uci, message):
@@ -216,7 +214,7 @@ NULL_MOVES = [
     ("4k3/8/8/8/8/8/8/4K3 w - - 100 50", "4k3/8/8/8/8/8/8/4K3 b - - 100 50"),
     ("4k3/8/8/8/8/8/8/4K3 b - - 7 65535", "4k3/8/8/8/8/8/8/4K3 w - - 8 65535"),
     (START.replace("KQkq", "HAha"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 1 1"),
-    ("1r2k1r1/8/8/8/8/8/8/1R2K1R1 b GBgb - 0 1", "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w KQkq - 1 2"),
+    (ROOK_FILES, "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w KQkq - 1 2"),
     (KING_B1, "6k1/8/8/8/8/8/8/RK5R b KQ - 1 1"),
 ]
 

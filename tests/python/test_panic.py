@@ -5,11 +5,9 @@ operation makes first; it shares the real module's frame.
 """
 import pytest
 
-from conftest import probe_module
+from conftest import START, probe_module
 
 probe = probe_module()
-
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
 
 
 @pytest.mark.parametrize(

@@ -8,34 +8,29 @@ import re
 import chess
 import pytest
 
-from morvek_board import legal_moves, san_to_uci, uci_to_san
+from conftest import (
+    CASTLING,
+    CASTLING_BLACK,
+    NO_KINGS,
+    PASSANT,
+    PROMOTION,
+    STALEMATED,
+    START,
+    value_error,
+)
+from morvek_board import apply_uci, legal_moves, san_to_uci, uci_to_san
 
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
-CASTLING = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1"
-CASTLING_BLACK = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1"
 # King on g1, long castling with the rook on b1: the rook-file letters are needed to load it.
 KING_G1 = "1r4k1/8/8/8/8/8/8/1R4K1 w Bb - 0 1"
-# King on b1 with both rooks, and king on f1 with the short rook: castling texts collide with
-# the king's ordinary steps, so only the king-onto-rook form reads as castling.
+# King on b1 with both rooks, and king on f1 with the short rook: the g- and c-file texts are
+# the king's ordinary steps, so castling is written and read in the king-onto-rook form.
 KING_B1 = "1k6/8/8/8/8/8/8/RK5R w AH - 0 1"
 KING_F1 = "5k2/8/8/8/8/8/8/5K1R w H - 0 1"
 TWO_KNIGHTS = "4k3/8/8/8/8/5N2/8/1N2K3 w - - 0 1"
 ROOKS = "4k3/8/8/R7/8/8/8/R3K3 w - - 0 1"
 QUEENS = "4k3/8/8/8/8/Q7/8/Q1Q1K3 w - - 0 1"
-PASSANT = "4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1"
-PROMOTION = "4k3/P7/8/8/8/8/8/4K3 w - - 0 1"
-FOOLS_MATE = "rnbqkbnr/pppp1ppp/8/4p3/6P1/5P2/PPPPP2P/RNBQKBNR b KQkq - 0 2"
-STALEMATED = "k7/8/1Q6/8/8/8/8/4K3 b - - 0 1"
-
-NO_KINGS = "8/8/8/8/8/8/8/8 w - - 0 1"
+MATE_IN_ONE = "rnbqkbnr/pppp1ppp/8/4p3/6P1/5P2/PPPPP2P/RNBQKBNR b KQkq - 0 2"
 BAD_SIDE = START.replace(" w ", " x ")
-
-
-def value_error(function, *args):
-    with pytest.raises(ValueError) as raised:
-        function(*args)
-    assert type(raised.value) is ValueError
-    return str(raised.value)
 
 
 # --- writing -----------------------------------------------------------------------------
@@ -76,7 +71,7 @@ def value_error(function, *args):
         (KING_F1, "f1g1", "Kg1"),
         ("5k2/8/8/8/8/8/8/4K2R w K - 0 1", "e1g1", "O-O+"),
         ("4k3/8/8/8/8/8/8/R3K3 w - - 0 1", "a1a8", "Ra8+"),
-        (FOOLS_MATE, "d8h4", "Qh4#"),
+        (MATE_IN_ONE, "d8h4", "Qh4#"),
         # stalemate gets no sign
         ("k7/8/8/1Q6/8/8/8/4K3 w - - 0 1", "b5b6", "Qb6"),
     ],
@@ -129,11 +124,11 @@ def test_uci_to_san_failures(fen, uci, message):
         (CASTLING, "O-O-O", "e1c1"),
         (CASTLING, "0-0-0", "e1c1"),
         (CASTLING_BLACK, "O-O-O", "e8c8"),
-        (KING_G1, "O-O-O", "g1c1"),
-        (KING_B1, "O-O-O", "b1c1"),
-        (KING_B1, "O-O", "b1g1"),
+        (KING_G1, "O-O-O", "g1b1"),
+        (KING_B1, "O-O-O", "b1a1"),
+        (KING_B1, "O-O", "b1h1"),
         (KING_B1, "Kc1", "b1c1"),
-        (KING_F1, "O-O", "f1g1"),
+        (KING_F1, "O-O", "f1h1"),
         (KING_F1, "Kg1", "f1g1"),
         (PASSANT, "exd6", "e5d6"),
         (PASSANT, "exd6 e.p.", "e5d6"),
@@ -145,9 +140,9 @@ def test_uci_to_san_failures(fen, uci, message):
         (TWO_KNIGHTS, "Nbd2", "b1d2"),
         (QUEENS, "Qa1b2", "a1b2"),
         # signs are stripped, never checked against the position
-        (FOOLS_MATE, "Qh4#", "d8h4"),
-        (FOOLS_MATE, "Qh4+", "d8h4"),
-        (FOOLS_MATE, "Qh4", "d8h4"),
+        (MATE_IN_ONE, "Qh4#", "d8h4"),
+        (MATE_IN_ONE, "Qh4+", "d8h4"),
+        (MATE_IN_ONE, "Qh4", "d8h4"),
         (PROMOTION, "a8=N#", "a7a8n"),
         (START, "e4+", "e2e4"),
     ],
@@ -266,10 +261,10 @@ Listed = collections.namedtuple("Listed", "inputs shown san castling en_passant"
 
 
 def standard_text(board, move):
-    """The text legal_moves writes: castling as the king's move to the g- or c-file."""
-    if not board.is_castling(move):
-        return move.uci()
-    # chess960 boards hold castling as the king's move onto its rook
+    """The text legal_moves writes: castling by a king on its e-file square as the king's move
+    to the g- or c-file, any other castling as the king's move onto its rook."""
+    if not board.is_castling(move) or chess.square_file(move.from_square) != 4:
+        return move.uci()  # chess960 boards hold castling as the king's move onto its rook
     short = chess.square_file(move.to_square) > chess.square_file(move.from_square)
     to = chess.square(6 if short else 2, chess.square_rank(move.from_square))
     return chess.square_name(move.from_square) + chess.square_name(to)
@@ -278,8 +273,7 @@ def standard_text(board, move):
 def listed(board, move):
     shown = standard_text(board, move)
     inputs = [move.uci()]
-    # the two-square text reads as castling only for a king on the e-file
-    if board.is_castling(move) and chess.square_file(move.from_square) == 4:
+    if shown != move.uci():
         inputs.append(shown)
     return Listed(
         inputs, shown, board.san(move), board.is_castling(move), board.is_en_passant(move)
@@ -346,9 +340,12 @@ def spellings(move, san):
 @pytest.mark.parametrize("walk_args", WALKS, ids=walk_id)
 def test_san_round_trip(walk_args):
     for fen, moves in walk(*walk_args):
-        assert collections.Counter(legal_moves(fen)) == collections.Counter(
-            move.shown for move in moves
-        ), fen
+        texts = legal_moves(fen)
+        assert sorted(texts) == sorted(move.shown for move in moves), fen
+        # One text, one move: each listed text plays its own position and has its own SAN.
+        assert len(set(texts)) == len(texts), fen
+        assert len({apply_uci(fen, text) for text in texts}) == len(texts), fen
+        assert len({uci_to_san(fen, text) for text in texts}) == len(texts), fen
         for move in moves:
             for text in move.inputs:
                 san = uci_to_san(fen, text)

@@ -2,11 +2,9 @@
 
 import pytest
 
-from conftest import START, value_error
+from conftest import CASTLING, CASTLING_BLACK, START, value_error
 from morvek_board import see_move
 
-CASTLE_WHITE = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1"
-CASTLE_BLACK = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1"
 PROMOTE_CAPTURE = "r6k/1P6/1n6/8/8/8/8/1K6 w - - 0 1"
 
 # Unless a row says otherwise the kings stand on a1 and h8.
@@ -48,12 +46,12 @@ def test_exchange_value(fen, uci, value):
 @pytest.mark.parametrize(
     "fen, uci",
     [
-        (CASTLE_WHITE, "e1g1"),
-        (CASTLE_WHITE, "e1h1"),
-        (CASTLE_WHITE, "e1c1"),
-        (CASTLE_WHITE, "e1a1"),
-        (CASTLE_BLACK, "e8g8"),
-        (CASTLE_BLACK, "e8a8"),
+        (CASTLING, "e1g1"),
+        (CASTLING, "e1h1"),
+        (CASTLING, "e1c1"),
+        (CASTLING, "e1a1"),
+        (CASTLING_BLACK, "e8g8"),
+        (CASTLING_BLACK, "e8a8"),
         # Away from the e-file only the king-onto-rook form is castling.
         ("6k1/8/8/8/8/8/8/RK5R w HA - 0 1", "b1a1"),
     ],

@@ -12,7 +12,7 @@ import typing
 import pytest
 
 import morvek_board
-from conftest import INSTALLED, MODULE_FILE, ROOT, START
+from conftest import ANSWERING_CALLS, INSTALLED, MODULE_FILE, ROOT, START
 
 # The stub the wheel installed, or its source at the project root beside a build directory.
 if INSTALLED:
@@ -74,34 +74,11 @@ def test_stub_docstring_is_the_modules(name):
     assert ast.get_docstring(DEFINITIONS[name]) == getattr(morvek_board, name).__doc__
 
 
-CHECKMATE = "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3"
-CASTLING = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1"
-# Calls whose results are checked against the declared types, reaching both values of a
-# Literal, empty lists and the int of a castling exchange.
-CALLS = [
-    ("side_to_move", (START,)),
-    ("side_to_move", (CASTLING.replace(" w ", " b "),)),
-    ("is_check", (START,)),
-    ("is_check", (CHECKMATE,)),
-    ("legal_moves", (START,)),
-    ("legal_moves", (CHECKMATE,)),
-    ("apply_uci", (START, "e2e4")),
-    ("null_move_fen", (START,)),
-    ("uci_to_san", (CASTLING, "e1g1")),
-    ("san_to_uci", (START, "Nf3")),
-    ("see_move", ("4k3/8/2p5/3n4/4P3/8/8/4K3 w - - 0 1", "e4d5")),
-    ("see_move", (CASTLING, "e1g1")),
-    ("attackers", (START, "f3", "white")),
-    ("attackers", (START, "e4", "b")),
-    ("piece_list", (START,)),
-]
-
-
 def test_every_function_has_a_result_check():
-    assert {name for name, _ in CALLS} == set(morvek_board.__all__)
+    assert {name for name, _ in ANSWERING_CALLS} == set(morvek_board.__all__)
 
 
-@pytest.mark.parametrize("name, args", CALLS)
+@pytest.mark.parametrize("name, args", ANSWERING_CALLS)
 def test_results_have_the_declared_types(name, args):
     result = getattr(morvek_board, name)(*args)
     assert conforms(result, declared_result(name)), (result, ast.unparse(DEFINITIONS[name].returns))
@@ -110,7 +87,7 @@ def test_results_have_the_declared_types(name, args):
 # --- mypy against the installed wheel ------------------------------------------------------
 
 # Type-checked only, never run: assert_type fails the check when a declared result differs.
-ACCEPTED = '''
+ACCEPTED = f'''
 from typing import Literal
 
 from typing_extensions import assert_type
@@ -118,7 +95,7 @@ from typing_extensions import assert_type
 import morvek_board as mb
 from morvek_board import attackers
 
-fen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
+fen = {START!r}
 assert_type(mb.side_to_move(fen), Literal["white", "black"])
 assert_type(mb.is_check(fen=fen), bool)
 assert_type(mb.legal_moves(fen), list[str])
@@ -133,10 +110,10 @@ assert_type(mb.piece_list(fen), list[tuple[str, str, str]])
 
 # Each wrong line names the error code that mypy must report for it, and no other line may
 # draw one.
-REJECTED = '''
+REJECTED = f'''
 import morvek_board as mb
 
-fen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
+fen = {START!r}
 mb.is_check(1)  # expect: arg-type
 mb.apply_uci(fen, b"e2e4")  # expect: arg-type
 mb.attackers(fen, "e4", colour="white")  # expect: call-arg

@@ -1,43 +1,36 @@
 """Eight Python threads calling every operation at once get the answers one thread gets."""
 
+import itertools
 import sys
 import threading
 
 import pytest
 
 import morvek_board as mb
+from conftest import NO_KINGS, PARAMETERS, POSITIONS
 
 THREADS = 8
 ROUNDS = 40
 
-POSITIONS = [
-    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
-    "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
-    "1r2k1r1/8/8/8/8/8/8/1R2K1R1 b GBgb - 0 1",
-    "4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1",
-    "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3",
-    "8/8/8/8/8/8/8/8 w - - 0 1",
-]
-
 
 def workload():
-    """Every operation on every position, with each legal move and a few bad texts."""
+    """Every operation on every position and one that does not load, with each legal move and
+    a few bad texts."""
     calls = []
-    for fen in POSITIONS:
-        for name in ("piece_list", "legal_moves", "null_move_fen", "is_check", "side_to_move"):
-            calls.append((name, (fen,)))
+    for fen in POSITIONS + [NO_KINGS]:
         try:
             moves = mb.legal_moves(fen)
         except ValueError:
             moves = []
-        for uci in moves + ["e2e5", "e9e4", "e1g1"]:
-            calls += [(name, (fen, uci)) for name in ("apply_uci", "uci_to_san", "see_move")]
-        for san in ("Nf3", "O-O", "exd6 e.p.", "bxa1=Q+", "nf3"):
-            calls.append(("san_to_uci", (fen, san)))
-        for sq in ("a1", "e4", "f7", "h8", "e9"):
-            for color in ("white", "b", "White"):
-                calls.append(("attackers", (fen, sq, color)))
+        texts = {
+            "uci": moves + ["e2e5", "e9e4", "e1g1"],
+            "san": ["Nf3", "O-O", "exd6 e.p.", "bxa1=Q+", "nf3"],
+            "sq": ["a1", "e4", "f7", "h8", "e9"],
+            "color": ["white", "b", "White"],
+        }
+        for name in mb.__all__:
+            others = itertools.product(*(texts[p] for p in PARAMETERS[name][1:]))
+            calls += [(name, (fen, *rest)) for rest in others]
     return calls
 
 

@@ -1,0 +1,44 @@
+// What the C++ tests share: the start position, loading a test FEN as the module loads it, and
+// the sweep that holds is_legal against generation.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "chess/board.h"
+#include "chess/movegen.h"
+
+namespace chess::test {
+
+inline constexpr const char* START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+
+inline Board load(const std::string& fen) {
+    const auto b = read_fen(fen);
+    if (!b) throw std::runtime_error("test FEN refused: " + fen);
+    return b.value();
+}
+
+inline BitBoard squares(std::initializer_list<Square> list) {
+    BitBoard out;
+    for (const Square s : list) out |= BitBoard::from(s);
+    return out;
+}
+
+// is_legal accepts exactly the generated moves among every from, to and promotion.
+inline void expect_is_legal_agrees_with_generation(const Board& b) {
+    const MoveList legal = legal_moves_vec(b);
+    for (unsigned f = 0; f < 64; ++f)
+        for (unsigned t = 0; t < 64; ++t)
+            for (int p = -1; p < PIECE_KINDS; ++p) {
+                const Move m{Square(f), Square(t), p < 0 ? std::nullopt : std::optional<Piece>(Piece(p))};
+                const bool generated = std::find(legal.begin(), legal.end(), m) != legal.end();
+                ASSERT_EQ(is_legal(b, m), generated) << to_fen(b, true) << " " << f << "-" << t << " " << p;
+            }
+}
+
+}  // namespace chess::test
