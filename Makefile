@@ -37,8 +37,15 @@ test-cpp:
 check-exports:
 	tools/check_exports.sh $(MODULE)
 
-test-python:
+test-python: interpreters
 	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/pytest_all.sh $(ONLY)
+
+# CPython 3.14 and 3.15, newer than any other interpreter here, come from Debian sid as a file
+# tree outside the repository (tools/sid_tree.sh; /var/cache/morvek/sid-amd64, or
+# MORVEK_SID_CACHE), made once; tools/interpreters.sh lists them beside the others.
+.PHONY: interpreters
+interpreters:
+	@tools/sid_tree.sh >/dev/null
 
 demo: build
 	PYTHONPATH=$(abspath $(BUILD_DIR)) $(PYTHON) examples/demo.py
@@ -98,22 +105,33 @@ ARM64_DIR ?= build-arm64
 
 .PHONY: test-arm64 clean-arm64
 
+# Once as a build tree (tools/test_arm64.sh), once as a user installs it: the aarch64 wheel in
+# the tree's CPython, and in a bare tree without a C++ runtime (tools/wheel.sh test-arm64).
 test-arm64: build
-	MORVEK_NATIVE_BUILD_DIR=$(abspath $(BUILD_DIR)) JOBS=$(JOBS) tools/test_arm64.sh $(ARM64_DIR)
+	@status=0; \
+	MORVEK_NATIVE_BUILD_DIR=$(abspath $(BUILD_DIR)) JOBS=$(JOBS) tools/test_arm64.sh $(ARM64_DIR) || status=1; \
+	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel.sh test-arm64 || status=1; \
+	exit $$status
 
 clean: clean-arm64
 clean-arm64:
 	rm -rf $(ARM64_DIR)
 
-# --- the wheel: tools/wheel.sh --------------------------------------------------------------
-# One cp39-abi3 wheel into dist/ (its CMake build in $(BUILD_DIR)/wheel); test-wheel audits it,
-# installs it under every CPython >= 3.9 and runs tests/python against the installed copy.
-.PHONY: wheel test-wheel clean-wheel
+# --- the wheels and the sdist: tools/wheel.sh ------------------------------------------------
+# `wheels`: the manylinux2014 cp39-abi3 wheels for x86_64 and aarch64 and the sdist into dist/,
+# each checked (auditwheel, abi3audit, tools/check_exports.sh); `wheel`: the x86_64 one alone.
+# test-wheel checks the x86_64 wheel, installs it under every CPython >= 3.9 and runs
+# tests/python against the installed copy, runs the example in a tree without a C++ runtime,
+# and installs the sdist with pip. The CMake builds go to $(BUILD_DIR)/wheel*.
+.PHONY: wheel wheels test-wheel clean-wheel
 
 wheel: deps
 	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel.sh build
 
-test-wheel: deps
+wheels: deps
+	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel.sh wheels
+
+test-wheel: deps interpreters
 	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel.sh test
 
 clean: clean-wheel

@@ -41,18 +41,63 @@ constexpr std::tuple SURFACE{
 // Function objects keep a pointer to their row, so the table lives as long as the process.
 auto FUNCTIONS = method_table<SURFACE>();
 
+void forget_module(void* module);
+
 PyModuleDef MODULE_DEF = {
     PyModuleDef_HEAD_INIT,
     "morvek_board",
     "",       // __doc__ is the empty string
     0,        // no per-module state: nothing is remembered between calls
     nullptr,  // the functions are added by register_functions
-    nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr,
+    forget_module,  // m_free: the cache must not outlive the module object
 };
 
-// The interpreter that first initialised the module; the module object belongs to it.
-std::atomic<std::int64_t> owner_interpreter{-1};
-PyObject* cached_module = nullptr;
+// Who may have the module. The module object is made by the first interpreter whose import
+// calls the init, but that import can still be refused after the init has returned: CPython
+// 3.12 checks only then whether an isolated sub-interpreter may load a single-phase module,
+// drops the object and may destroy that interpreter right after. So the maker is only a
+// claimant, and becomes the owner once its import is known to have been accepted. CPython
+// records the init function in the definition (m_base.m_init) exactly when it accepts a
+// single-phase module, for later imports to call again; it never does so for a refused one.
+// The module object is the claimant's interpreter's: no reference of ours keeps it (that
+// interpreter's sys.modules and module registry do), and m_free, which CPython calls in that
+// interpreter when the object dies, takes it out of the cache. So nothing of another
+// interpreter is ever touched here, only these fields and the definition.
+// Interpreters with a lock of their own (3.12 on) can be in the init at the same time, hence
+// the spin lock; nothing that calls into the interpreter runs while it is held.
+struct OneTimeState {
+    std::int64_t owner = -1;     // proven: its import was accepted
+    std::int64_t claimant = -1;  // made the module object, or is making it now
+    bool making = false;
+    PyObject* module = nullptr;  // borrowed: the claimant's or the owner's object
+};
+OneTimeState state;
+std::atomic_flag state_lock;  // clear
+
+class StateLock {
+  public:
+    StateLock() {
+        while (state_lock.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    ~StateLock() { state_lock.clear(std::memory_order_release); }
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+};
+
+// Written by CPython while it accepts the module, possibly on another interpreter's thread.
+bool some_import_accepted() {
+    return std::atomic_ref(MODULE_DEF.m_base.m_init).load(std::memory_order_acquire) != nullptr;
+}
+
+void forget_module(void* module) {
+    StateLock locked;
+    if (module != state.module) return;
+    if (state.claimant != -1 && some_import_accepted()) state.owner = state.claimant;
+    state.module = nullptr;
+    state.claimant = -1;
+}
 
 PyObject* pending_error() {
     if (!PyErr_Occurred())
@@ -88,8 +133,6 @@ bool register_functions(PyObject* module) {
 PyObject* make_module() {
     PyRef module = PyRef::steal(PyModule_Create2(&MODULE_DEF, PYTHON_ABI_VERSION));
     if (!module) return pending_error();
-    // On failure the half-built module is dropped and the cache stays empty, so a later
-    // import starts again from scratch.
     if (!register_functions(module.get())) return pending_error();
     return module.release();
 }
@@ -101,17 +144,40 @@ PyMODINIT_FUNC PyInit_morvek_board(void) {
     using namespace morvek;
     const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return pending_error();
-    std::int64_t expected = -1;
-    if (!owner_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        PyErr_SetString(PyExc_ImportError,
-                        "morvek_board does not support sub-interpreters: it was first "
-                        "initialised by another interpreter of this process");
-        return nullptr;
+    {
+        StateLock locked;
+        if (state.owner == -1 && state.claimant != -1 && state.claimant != id) {
+            if (!state.making && some_import_accepted()) {
+                state.owner = state.claimant;
+            } else if (!state.making) {
+                // The claimant's import was refused: its object is left to its interpreter.
+                state.claimant = -1;
+                state.module = nullptr;
+            }
+        }
+        const std::int64_t holder = state.owner != -1 ? state.owner : state.claimant;
+        if (holder != -1 && holder != id) {
+            PyErr_SetString(PyExc_ImportError,
+                            "morvek_board does not support sub-interpreters: it was first "
+                            "initialised by another interpreter of this process");
+            return nullptr;
+        }
+        if (state.module) {
+            Py_INCREF(state.module);
+            return state.module;
+        }
+        state.claimant = id;
+        state.making = true;
     }
-    if (!cached_module) {
-        cached_module = make_module();
-        if (!cached_module) return nullptr;
+    // On failure the half-built module is dropped and nothing is claimed, so a later import
+    // starts again from scratch.
+    PyObject* module = make_module();
+    StateLock locked;
+    state.making = false;
+    if (module) {
+        state.module = module;
+    } else if (state.owner != id) {
+        state.claimant = -1;
     }
-    Py_INCREF(cached_module);
-    return cached_module;
+    return module;
 }

@@ -1,86 +1,41 @@
 #!/usr/bin/env bash
-# Makes, once, the Debian arm64 file tree that the Arm build compiles against and runs in: the
-# machine's own Debian release, from its own Debian sources, unpacked without running anything
-# (mmdebstrap's extract variant). Prints the cache directory on its last line:
-#   CACHE/root          the tree: arm64 CPython and its headers, GoogleTest, the C/C++ runtimes
+# Makes, once, the Debian arm64 file trees that the Arm build compiles against and runs in: the
+# machine's own Debian release, from its own Debian sources (tools/debian_tree.sh). Prints the
+# cache directory on its last line:
+#   CACHE/root          the tree: arm64 CPython with its headers and venv support, GoogleTest,
+#                       the C/C++ runtimes
 #   CACHE/site          the test tools of requirements-test.txt, pure Python, for that CPython
 #   CACHE/root/usr/bin/python3-qemu   the tree's CPython under qemu-aarch64, run from here
+#   tools/arm64_tree.sh bare    instead a tree of arm64 CPython alone, without a C++ runtime
+#                       (CACHE-bare, no site): where a user's slim image would run the module
 # MORVEK_ARM64_CACHE overrides CACHE (default /var/cache/morvek/arm64-RELEASE). Installs the
 # host tools it lacks (cross compiler, qemu-user, mmdebstrap) with tools/deps.sh.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 requirements=$root/requirements-test.txt
-
-release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-if [[ -z "$release" ]]; then
-    echo "arm64: /etc/os-release names no Debian release" >&2
-    exit 1
-fi
-cache=${MORVEK_ARM64_CACHE:-/var/cache/morvek/arm64-$release}
+source "$root/tools/debian_tree.sh"
+cache=${MORVEK_ARM64_CACHE:-/var/cache/morvek/arm64-$tree_release}
 
 # The tree's packages. Their dependencies come along (apt resolves them); libc6-dev is named
-# because the C++ test link needs the C runtime's start files and libraries.
-tree_packages=(python3 libpython3-dev libc6-dev libstdc++6 libgtest-dev)
+# because the C++ test link needs the C runtime's start files and libraries, python3-venv
+# because the installed-wheel test installs into a virtual environment of that CPython.
+tree_packages=(python3 python3-venv libpython3-dev libc6-dev libstdc++6 libgtest-dev)
+bare=0
+if [[ "${1:-}" == bare ]]; then
+    bare=1
+    cache=$cache-bare
+    tree_packages=(python3 python3-venv)
+fi
 
 host_tools() {
     local wanted=()
     command -v aarch64-linux-gnu-g++ >/dev/null || wanted+=(g++-aarch64-linux-gnu)
     command -v qemu-aarch64 >/dev/null || command -v qemu-aarch64-static >/dev/null ||
         wanted+=(qemu-user)
-    command -v mmdebstrap >/dev/null || wanted+=(mmdebstrap)
     # The test tools are fetched with the build machine's pip, in a virtual environment.
     wanted+=(python3-venv)
-    "$root/tools/deps.sh" "${wanted[@]}" >&2
-}
-
-# The machine's configured Debian repositories of its own release, as one-line sources; other
-# vendors' repositories (and other releases) stay out of the tree.
-debian_sources() {
-    apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(RELEASE) $(COMPONENT)' \
-        'Identifier: Packages' |
-        awk -v release="$release" '$1 == "Debian" && ($3 == release || index($3, release "-") == 1)' |
-        sort -u |
-        awk '{ key = $2 " " $3; if (!(key in comps)) order[++n] = key; comps[key] = comps[key] " " $4 }
-             END { for (i = 1; i <= n; ++i) print order[i] comps[order[i]] }'
-}
-
-make_tree() {
-    local stamp=$cache/root/.morvek-tree key
-    key="$release arm64 ${tree_packages[*]}"
-    if [[ -f "$stamp" && "$(cat "$stamp")" == "$key" ]]; then
-        return 0
-    fi
-    local lines
-    lines=$(debian_sources)
-    if [[ -z "$lines" ]]; then
-        apt-get update -q >&2
-        lines=$(debian_sources)
-    fi
-    if [[ -z "$lines" ]]; then
-        echo "arm64: no Debian $release repository is configured on this machine" >&2
-        return 1
-    fi
-    local signed=""
-    [[ -f /usr/share/keyrings/debian-archive-keyring.gpg ]] &&
-        signed="[signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
-    local mirrors=() uri suite components
-    while read -r uri suite components; do
-        mirrors+=("deb $signed$uri $suite $components")
-    done <<<"$lines"
-
-    echo "arm64: making the Debian $release arm64 tree in $cache/root" >&2
-    mkdir -p "$cache"
-    # Unpacked beside the old tree and swapped in whole, so an interrupted run leaves no half.
-    rm -rf "$cache/root.new"
-    local include
-    include=$(IFS=,; echo "${tree_packages[*]}")
-    mmdebstrap --variant=extract --architectures=arm64 --include="$include" \
-        "$release" "$cache/root.new" "${mirrors[@]}" >&2
-    echo "$key" >"$cache/root.new/.morvek-tree"
-    rm -rf "$cache/root"
-    mv "$cache/root.new" "$cache/root"
-    rm -rf "$cache/site"  # installed for the old tree's CPython
+    tree_host_tools "${wanted[@]}"
 }
 
 tree_python_version() {
@@ -91,21 +46,6 @@ tree_python_version() {
         return 1
     }
     echo "${BASH_REMATCH[1]}"
-}
-
-# A test that starts the interpreter again (subprocess with sys.executable) needs a program
-# this machine can run, so sys.executable is a script that runs the tree's CPython under qemu.
-# Kept in the tree's /usr/bin, its path still leads that CPython to the tree's standard library.
-make_launcher() {
-    local qemu
-    qemu=$(command -v qemu-aarch64 || command -v qemu-aarch64-static)
-    local launcher=$cache/root/usr/bin/python3-qemu
-    cat >"$launcher.new" <<EOF
-#!/bin/sh
-exec "$qemu" -L "$cache/root" -0 "\$0" "$cache/root/usr/bin/python3" "\$@"
-EOF
-    chmod +x "$launcher.new"
-    mv "$launcher.new" "$launcher"
 }
 
 # The same pinned tools as the native runs. python-chess comes as source only: pip builds its
@@ -138,7 +78,8 @@ make_site() {
 }
 
 host_tools
-make_tree
-make_launcher
-make_site
+make_tree "$cache" "$tree_release" arm64 "${tree_packages[@]}"
+make_launcher "$cache" python3-qemu /usr/bin/python3 \
+    "$(command -v qemu-aarch64 || command -v qemu-aarch64-static)" -L "$cache/root" -0
+((bare)) || make_site
 echo "$cache"

@@ -1,17 +1,43 @@
 #!/usr/bin/env bash
-# The module must export its init entry and nothing else, and must not link libpython: the
-# interpreter that loads it provides those symbols.
+# The module must export its init entry and nothing else, must not link libpython (the
+# interpreter that loads it provides those symbols), and must need nothing at run time but the
+# C library: its dynamic section names libc.so.6 (and libm.so.6) alone, and no symbol it takes
+# from glibc is newer than 2.17, the oldest glibc of manylinux2014. readelf reads either
+# architecture.
 set -euo pipefail
 
 module=${1:-build/morvek_board.abi3.so}
-exported=$(nm -D --defined-only "$module" | awk '{print $NF}' | sort -u)
+glibc_floor=2.17
+status=0
+
+exported=$(readelf --dyn-syms -W "$module" |
+    awk '$1 ~ /^[0-9]+:$/ && $7 != "UND" && $5 != "LOCAL" && $8 != "" { sub(/@.*/, "", $8); print $8 }' | sort -u)
 if [[ "$exported" != "PyInit_morvek_board" ]]; then
     echo "exports: $module exports more than PyInit_morvek_board:" >&2
     echo "$exported" >&2
-    exit 1
+    status=1
 fi
-if readelf -d "$module" | grep -q 'NEEDED.*libpython'; then
-    echo "exports: $module links libpython" >&2
-    exit 1
+
+needed=$(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+others=$(grep -v -x -e libc.so.6 -e libm.so.6 <<<"$needed" || true)
+if [[ -n "$others" ]]; then
+    echo "exports: $module needs more than the C library:" $others >&2
+    status=1
 fi
-echo "exports: PyInit_morvek_board only, no libpython"
+
+newer=$(readelf --dyn-syms -W "$module" |
+    awk -v floor="$glibc_floor" '
+        { if (!match($8, /@GLIBC_[0-9.]+/)) next
+          name = substr($8, 1, RSTART - 1); version = substr($8, RSTART + 7, RLENGTH - 7)
+          split(version, v, "."); split(floor, f, ".")
+          if (v[1] > f[1] || (v[1] == f[1] && v[2] + 0 > f[2] + 0)) print name "@GLIBC_" version }' |
+    sort -u)
+if [[ -n "$newer" ]]; then
+    echo "exports: $module needs glibc symbols newer than $glibc_floor:" $newer >&2
+    status=1
+fi
+
+((status == 0)) || exit 1
+newest=$(readelf --dyn-syms -W "$module" | grep -o '@GLIBC_[0-9.]*' | sed 's/@GLIBC_//' | sort -uV |
+    tail -n 1)
+echo "exports: PyInit_morvek_board only; needs $(echo $needed | sed 's/ /, /g') alone, glibc symbols up to ${newest:-none} (floor $glibc_floor)"

@@ -11,15 +11,6 @@ if [[ -x /usr/bin/python3 ]]; then
     packages+=(python3-venv)
 fi
 
-# The module compiles against the oldest CPython headers at hand; pyenv's interpreters carry
-# their own, otherwise Debian's are needed.
-shopt -s nullglob
-headers=("${PYENV_ROOT:-$HOME/.pyenv}"/versions/3.*/include/python3.*/Python.h /usr/include/python3.*/Python.h)
-shopt -u nullglob
-if ((${#headers[@]} == 0)); then
-    packages+=(python3-dev)
-fi
-
 if ! command -v dpkg-query >/dev/null; then
     echo "deps: not a Debian system, assuming ${packages[*]} are present" >&2
     exit 0
@@ -35,14 +26,24 @@ for package in "${packages[@]}"; do
     [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done
 
-if ((${#missing[@]} == 0)); then
-    exit 0
+install_missing() {
+    ((${#missing[@]})) || return 0
+    echo "deps: installing ${missing[*]}"
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "deps: root is needed to install ${missing[*]}" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q "${missing[@]}"
+}
+install_missing
+
+# The module compiles against the oldest CPython headers at hand (the build's own search, run
+# by the CMake just made sure of); pyenv's interpreters carry their own, otherwise Debian's are
+# needed.
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [[ -z "$(cmake -P "$root/cmake/python_headers.cmake" 2>&1)" ]]; then
+    missing=(python3-dev)
+    install_missing
 fi
-echo "deps: installing ${missing[*]}"
-if [[ $(id -u) -ne 0 ]]; then
-    echo "deps: root is needed to install ${missing[*]}" >&2
-    exit 1
-fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q "${missing[@]}"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Lists every CPython >= 3.9 on the machine, one "name path" a line: pyenv's interpreters and
-# the system's /usr/bin/python3. Older or other implementations are left out.
+# Lists every CPython >= 3.9 on the machine, one "name path" a line: pyenv's interpreters, the
+# system's /usr/bin/python3, and Debian's newest CPythons in the sid tree of tools/sid_tree.sh
+# (MORVEK_SID_CACHE), run through their launchers. Older or other implementations are left out.
 set -euo pipefail
 
 probe='import platform, sys; sys.stdout.write("%s %d %d %s\n" % (platform.python_implementation(), sys.version_info[0], sys.version_info[1], platform.python_version()))'
@@ -23,3 +24,6 @@ if ((${#dirs[@]})); then
     done < <(printf '%s\n' "${dirs[@]}" | sort -V)
 fi
 consider system /usr/bin/python3
+for launcher in "${MORVEK_SID_CACHE:-/var/cache/morvek/sid-amd64}"/root/usr/bin/python3.*-host; do
+    consider debian "$launcher"
+done

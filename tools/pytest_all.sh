@@ -10,32 +10,14 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MORVEK_BUILD_DIR:-$root/build}
 venvs=${MORVEK_VENV_DIR:-$build/venvs}
-requirements=$root/requirements-test.txt
 preload=()
 if [[ -n "${MORVEK_PRELOAD:-}" ]]; then
     preload=(env "LD_PRELOAD=$MORVEK_PRELOAD")
 fi
-filter=""
-if [[ $# -gt 0 && "$1" != "--" ]]; then
-    filter=$1
-    shift
-fi
-[[ "${1:-}" == "--" ]] && shift
-pytest_args=("$@")
-
-# Creates the environment once, and installs the test tools again only when the requirements
-# file has changed since.
-prepare_venv() {
-    local python=$1 venv=$2 log=$2.log
-    if ! "$venv/bin/python" -c "" 2>/dev/null; then
-        rm -rf "$venv"
-        "$python" -m venv "$venv" >"$log" 2>&1 || return 1
-    fi
-    if ! cmp -s "$requirements" "$venv/requirements-test.txt"; then
-        "$venv/bin/python" -m pip install -q -r "$requirements" >>"$log" 2>&1 || return 1
-        cp "$requirements" "$venv/requirements-test.txt"
-    fi
-}
+source "$root/tools/lib.sh"
+split_args "$@"
+filter=$first_arg
+pytest_args=("${rest_args[@]}")
 
 mapfile -t interpreters < <("$root/tools/interpreters.sh")
 if ((${#interpreters[@]} == 0)); then
@@ -51,7 +33,7 @@ for line in "${interpreters[@]}"; do
     [[ -z "$filter" || "$name" == *"$filter"* ]] || continue
     venv=$venvs/$name
     echo "=== $name ($python)"
-    if ! prepare_venv "$python" "$venv"; then
+    if ! prepare_venv "$python" "$venv" "$root/requirements-test.txt"; then
         cat "$venv.log" >&2
         tally_record "$name" 1 "could not prepare $venv"
         continue

@@ -7,13 +7,10 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-arm64
-if [[ $# -gt 0 && "$1" != "--" ]]; then
-    build=$(realpath -m "$1")
-    shift
-fi
-[[ "${1:-}" == "--" ]] && shift
-pytest_args=("$@")
+source "$root/tools/lib.sh"
+split_args "$@"
+build=$(realpath -m "${first_arg:-$root/build-arm64}")
+pytest_args=("${rest_args[@]}")
 native=$(realpath -m "${MORVEK_NATIVE_BUILD_DIR:-$root/build}")
 jobs=${JOBS:-2}
 

@@ -10,12 +10,9 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MORVEK_BUILD_DIR:-$root/build}
 venvs=${MORVEK_VENV_DIR:-$build/venvs}
-filter=""
-if [[ $# -gt 0 && "$1" != "--" ]]; then
-    filter=$1
-    shift
-fi
-[[ "${1:-}" == "--" ]] && shift
+source "$root/tools/lib.sh"
+split_args "$@"
+filter=$first_arg
 
 line=$("$root/tools/interpreters.sh" | awk -v f="$filter" 'index($1, f) { print; exit }')
 if [[ -z "$line" ]]; then
@@ -40,7 +37,7 @@ echo "=== valgrind memcheck, $name (log: $log)"
     valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
     --errors-for-leak-kinds=definite --num-callers=50 --log-file="$log" \
     "$venv/bin/python" "$venv/bin/pytest" -q -p no:cacheprovider -p valgrind_profile \
-    "$@" tests/python)
+    "${rest_args[@]}" tests/python)
 status=$?
 
 # One record per error or leak: the lines from its heading to the next empty line.

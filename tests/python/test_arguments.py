@@ -124,20 +124,30 @@ def test_sub_interpreter_import_is_refused():
     assert result.stdout.splitlines() == [message, message]
 
 
-# Runs in a fresh process: the main interpreter imports the module, then sub-interpreters of
-# every configuration the running CPython can make try to import it twice each (two of each
-# configuration), and the main interpreter's module must answer as before. The interpreter
-# itself refuses single-phase modules in isolated sub-interpreters (3.12 on); the legacy
-# ones reach the module's own check.
-SUB_INTERPRETERS = """
-import os, sys, textwrap
+# Runs in a fresh process: the interpreters of ORDER ("main", or a sub-interpreter of the
+# "isolated" or "legacy" configuration, whichever the running CPython can make) each try to
+# import the module twice, in that order, and write how it went; at the end, with every
+# sub-interpreter gone, the main interpreter tries once more. A refused sub-interpreter lives
+# on until then, so it is still there when the next one asks. The interpreter itself refuses
+# single-phase modules in isolated sub-interpreters (3.12 on); the legacy ones reach the
+# module's own check.
+ATTEMPT = """
+import os, sys
 sys.path.insert(0, BUILD)
-import morvek_board as mb
 
-def answers():
-    return [getattr(mb, name)(*args) for name, args in CALLS]
-
-before = answers()
+def attempt(config):
+    sys.modules.pop("morvek_board", None)  # so that the import calls the module's init again
+    try:
+        import morvek_board as mb
+        outcome = "imported " + repr([getattr(mb, name)(*args) for name, args in CALLS])
+    except ImportError as e:
+        outcome = type(e).__name__ + ": " + str(e)
+    os.write(OUT, (config + " " + outcome + "\\n").encode())
+"""
+SUB_INTERPRETERS = """
+import os
+read, OUT = os.pipe()
+exec(ATTEMPT)
 try:
     import _interpreters as interpreters
     configs = {"isolated": lambda: interpreters.create(), "legacy": lambda: interpreters.create("legacy")}
@@ -148,59 +158,116 @@ except ImportError:
         configs = {"isolated": lambda: interpreters.create(), "legacy": lambda: interpreters.create(isolated=False)}
     except TypeError:  # before 3.12 every sub-interpreter is a legacy one
         configs = {"legacy": lambda: interpreters.create()}
+os.write(OUT, ("made " + " ".join(configs) + "\\n").encode())
 
-read, write = os.pipe()
-inner = textwrap.dedent('''
-    import os, sys
-    sys.path.insert(0, %r)
-    for _ in range(2):
-        try:
-            import morvek_board
-            line = "imported"
-        except ImportError as e:
-            line = type(e).__name__ + ": " + str(e)
-        os.write(%d, (CONFIG + " " + line + "\\\\n").encode())
-''') % (BUILD, write)
-for config, create in configs.items():
-    for _ in range(2):
-        interpreter = create()
-        try:
-            interpreters.run_string(interpreter, "CONFIG = %r\\n" % config + inner)
-        finally:
-            interpreters.destroy(interpreter)
-os.close(write)
+alive = []
+for config in ORDER:
+    if config == "main":
+        attempt("main")
+        attempt("main")
+    elif config in configs:
+        alive.append(configs[config]())
+        setup = "BUILD, OUT, CALLS, ATTEMPT = %r, %d, %r, %r\\nexec(ATTEMPT)\\n" % (BUILD, OUT, CALLS, ATTEMPT)
+        interpreters.run_string(alive[-1], setup + "attempt(%r)\\nattempt(%r)\\n" % (config, config))
+for interpreter in alive:
+    interpreters.destroy(interpreter)
+attempt("main")
+os.close(OUT)
 with os.fdopen(read) as lines:
     sys.stdout.write(lines.read())
-
-assert answers() == before
-first = sys.modules.pop("morvek_board")
-import morvek_board
-assert morvek_board is first
-print("main still answers")
 """
+OWN_REFUSAL = (
+    "ImportError: morvek_board does not support sub-interpreters: "
+    "it was first initialised by another interpreter of this process"
+)
 
 
-def test_every_sub_interpreter_import_is_refused_and_main_keeps_working():
+@pytest.mark.parametrize(
+    "order",
+    [
+        ("main", "legacy", "isolated"),
+        ("isolated", "main", "legacy"),
+        ("legacy", "isolated", "main"),
+        ("isolated", "legacy", "main"),
+    ],
+    ids="-".join,
+)
+def test_the_first_interpreter_that_gets_the_module_owns_it(order):
     if sys.version_info < (3, 13):
         pytest.importorskip("_xxsubinterpreters")
     else:
         pytest.importorskip("_interpreters")
     build = os.path.dirname(morvek_board.__file__)
-    program = f"BUILD = {build!r}\nCALLS = {ANSWERING_CALLS!r}\n" + SUB_INTERPRETERS
+    program = (
+        f"BUILD = {build!r}\nORDER = {order!r}\nCALLS = {ANSWERING_CALLS!r}\nATTEMPT = {ATTEMPT!r}\n"
+        + SUB_INTERPRETERS
+    )
     result = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stderr
-    *refusals, last = result.stdout.splitlines()
-    assert last == "main still answers"
-    own = (
-        "ImportError: morvek_board does not support sub-interpreters: "
-        "it was first initialised by another interpreter of this process"
+    (_, made), *lines = [line.split(" ", 1) for line in result.stdout.splitlines()]
+    tried = [config for config in order if config == "main" or config in made.split()]
+    assert [config for config, _ in lines] == [config for config in tried for _ in (0, 1)] + ["main"]
+    # From 3.12 on an isolated sub-interpreter never gets a single-phase module (before, the
+    # configuration does not reach extension modules), and from 3.13 on the interpreter runs
+    # the init of a sub-interpreter's first import in the main interpreter, so the module is
+    # made there first. Before that, a sub-interpreter that asks first gets it.
+    refused = {"isolated"} if sys.version_info >= (3, 12) else set()
+    owner = "main" if sys.version_info >= (3, 13) else next(c for c in tried if c not in refused)
+    answers = repr([getattr(morvek_board, name)(*args) for name, args in ANSWERING_CALLS])
+    for config, outcome in lines:
+        if config == owner:
+            assert outcome == "imported " + answers
+        elif config not in refused:
+            assert outcome == OWN_REFUSAL
+        else:
+            assert outcome.startswith("ImportError: ")
+
+
+# 3.14's everyday sub-interpreters: pool workers and interpreters of concurrent.interpreters,
+# all isolated ones. The callables they run must be importable there by name, hence the helper
+# module on PYTHONPATH, which every interpreter of the process reads.
+POOL_HELPER = """
+def attempt():
+    try:
+        import morvek_board
+    except ImportError as e:
+        return type(e).__name__ + ": " + str(e)
+    return "imported " + morvek_board.side_to_move(%r)
+"""
+POOL = """
+import sys
+sys.path.insert(0, BUILD)
+from concurrent import interpreters
+from concurrent.futures import InterpreterPoolExecutor
+import pool_helper
+if MAIN_FIRST:
+    import morvek_board
+with InterpreterPoolExecutor(max_workers=2) as pool:
+    futures = [pool.submit(pool_helper.attempt) for _ in range(4)]
+    print("\\n".join(future.result() for future in futures))
+interpreter = interpreters.create()
+print(interpreter.call(pool_helper.attempt))
+interpreter.close()
+print(pool_helper.attempt())
+"""
+
+
+@pytest.mark.parametrize("main_first", [True, False], ids=["main-first", "workers-first"])
+def test_pool_workers_get_the_import_error_and_main_keeps_working(main_first, tmp_path):
+    pytest.importorskip("concurrent.interpreters")
+    (tmp_path / "pool_helper.py").write_text(POOL_HELPER % START)
+    build = os.path.dirname(morvek_board.__file__)
+    program = f"BUILD = {build!r}\nMAIN_FIRST = {main_first}\n" + POOL
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(tmp_path), build]))
+    result = subprocess.run(
+        [sys.executable, "-c", program], capture_output=True, text=True, timeout=120, env=env
     )
-    assert sum(line.startswith("legacy ") for line in refusals) == 4
-    for line in refusals:
-        config, outcome = line.split(" ", 1)
-        assert outcome.startswith("ImportError: ")
-        if config == "legacy":
-            assert outcome == own
+    assert result.returncode == 0, result.stderr
+    *workers, main = result.stdout.splitlines()
+    assert len(workers) == 5
+    for outcome in workers:
+        assert outcome == "ImportError: module morvek_board does not support loading in subinterpreters"
+    assert main == "imported white"
 
 
 # --- argument extraction -----------------------------------------------------------------
