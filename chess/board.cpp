@@ -75,39 +75,54 @@ CheckersAndPins calculate_checkers_and_pins(const Board& board, Color c) {
 
 namespace {
 
-// What each character of the placement field does, one table a step, so that each step is a
-// single load. Every character takes all the steps: a piece letter sets its square in its
-// colour and kind's set and folds in its key, a slash sets its square in a set of group ends,
-// and everything else sets its square in a set that nothing reads, with a key of zero.
-// Characters the field may not hold are only counted, and judged at the end.
+// What each character of the placement field does, all in one table entry so that each
+// character costs one load. The low fields are counters that every character adds to a
+// running total: the squares it fills (a digit's value, 1 for a piece letter), slashes,
+// characters the field may not hold, and each side's pieces and pawns, which spares the
+// soundness tests counting bits afterwards. The top byte names the set the character's square
+// goes into. Characters the field may not hold are only counted, and judged at the end.
 constexpr std::uint8_t NO_PIECE = 2 * PIECE_KINDS;  // digits and anything that is not a letter
 constexpr std::uint8_t GROUP_END = NO_PIECE + 1;    // the slash
 constexpr unsigned PLACEMENT_SETS = GROUP_END + 1;
 
+// The longest field that can pass: eight ranks of single characters and seven slashes. On a
+// field no longer than this no counter can carry into the next one.
+constexpr std::size_t MAX_PLACEMENT = 64 + 7;
+
+enum Counter : unsigned {
+    SQUARES = 0,  // 12 bits: at most 9 a character
+    SLASHES = 12,
+    BAD = 19,
+    WHITE_PIECES = 26,
+    BLACK_PIECES = 33,
+    WHITE_PAWNS = 40,
+    BLACK_PAWNS = 47,
+    SET = 56,  // not a counter: read from the entry, never from the total
+};
+constexpr std::uint64_t COUNTER_MASK = 0x7F;  // each counter after SQUARES holds at most 71
+
+constexpr std::uint64_t counter(std::uint64_t total, Counter c) { return total >> c & COUNTER_MASK; }
+
 struct PlacementTables {
-    std::uint8_t advance[256];  // squares it fills: a digit's value, 1 for a piece letter
-    std::uint8_t set[256];      // colour * 6 + piece for a letter, else NO_PIECE or GROUP_END
-    std::uint8_t slash[256];    // 1 for '/'
-    std::uint8_t bad[256];      // 1 for any character the field may not hold
+    std::uint64_t entry[256];
     std::uint64_t keys[PLACEMENT_SETS][64];  // the pieces' hash keys, zeros for the rest
 };
 
 constexpr PlacementTables make_placement_tables() {
     PlacementTables t{};
-    for (unsigned ch = 0; ch < 256; ++ch) {
-        t.set[ch] = NO_PIECE;
-        t.bad[ch] = !(ch == '/' || (ch >= '0' && ch <= '9'));
-    }
-    for (unsigned d = 0; d <= 9; ++d) t.advance['0' + d] = std::uint8_t(d);
-    t.set[unsigned('/')] = GROUP_END;
-    t.slash[unsigned('/')] = 1;
+    for (unsigned ch = 0; ch < 256; ++ch)
+        t.entry[ch] = std::uint64_t(NO_PIECE) << SET |
+                      std::uint64_t(!(ch == '/' || (ch >= '0' && ch <= '9'))) << BAD;
+    for (unsigned d = 0; d <= 9; ++d) t.entry['0' + d] |= d;
+    t.entry[unsigned('/')] = std::uint64_t(GROUP_END) << SET | std::uint64_t(1) << SLASHES;
     const char* letters = "pnbrqk";
     for (std::uint8_t p = 0; p < PIECE_KINDS; ++p)
         for (const unsigned c : {0u, 1u}) {
             const unsigned ch = std::uint8_t(c ? letters[p] : letters[p] - 'a' + 'A');
-            t.advance[ch] = 1;
-            t.set[ch] = std::uint8_t(c * PIECE_KINDS + p);
-            t.bad[ch] = 0;
+            std::uint64_t e = std::uint64_t(c * PIECE_KINDS + p) << SET | 1;
+            e |= std::uint64_t(1) << (c ? BLACK_PIECES : WHITE_PIECES);
+            if (p == index(Piece::Pawn)) e |= std::uint64_t(1) << (c ? BLACK_PAWNS : WHITE_PAWNS);
+            t.entry[ch] = e;
             for (unsigned sq = 0; sq < 64; ++sq) t.keys[c * PIECE_KINDS + p][sq] = keys::KEYS.piece[c][p][sq];
         }
     return t;
@@ -123,7 +138,8 @@ struct Placement {
     std::array<BitBoard, PIECE_KINDS> pieces;
     std::array<BitBoard, 2> colors;
     std::uint64_t hash;
-    const char* stop;  // the space or the end of the text that ended the field
+    std::uint64_t counts;  // the counters' totals
+    const char* stop;      // the space or the end of the text that ended the field
     bool ok;
     bool moved_down;  // fewer than eight groups: `hash` holds the keys of the squares above
 };
@@ -141,28 +157,30 @@ Placement read_placement(const char* p, const char* end) {
     std::uint64_t sets[PLACEMENT_SETS];
     std::memcpy(sets, NO_SETS, sizeof sets);
     std::uint64_t hash = 0;
-    std::uint64_t count = 0;  // squares so far, in reading order; wide, so that no digits wrap it
-    std::size_t slashes = 0;
-    unsigned bad = 0;
+    std::uint64_t counts = 0;
     const PlacementTables& t = PLACEMENT;
-    for (; p != stop; ++p) {
-        const unsigned ch = std::uint8_t(*p);
-        // A square counted past the board only ever belongs to a failing text, so it is
-        // folded back onto the board until the final test refuses it.
-        const unsigned sq = unsigned(count ^ 56) & 63;
-        sets[t.set[ch]] |= std::uint64_t(1) << sq;
-        hash ^= t.keys[t.set[ch]][sq];
-        slashes += t.slash[ch];
-        count += t.advance[ch];
-        bad |= t.bad[ch];
-    }
+    const bool short_enough = std::size_t(stop - p) <= MAX_PLACEMENT;
+    if (short_enough)
+        for (; p != stop; ++p) {
+            const std::uint64_t e = t.entry[std::uint8_t(*p)];
+            // A square counted past the board only ever belongs to a failing text, so it is
+            // folded back onto the board until the final test refuses it.
+            const unsigned sq = unsigned(counts ^ 56) & 63;
+            const unsigned set = unsigned(e >> SET);
+            sets[set] |= std::uint64_t(1) << sq;
+            hash ^= t.keys[set][sq];
+            counts += e;
+        }
     Placement out;
     out.stop = stop;
+    out.counts = counts;
+    const std::uint64_t squares = counts & 0xFFF, slashes = counter(counts, SLASHES);
     // The squares of counts 8, 16, ..., 8 * slashes (a8 is count 0, a7 count 8): one each, so
     // a misplaced slash cannot hide. No slash can stand past count 64 in a text that passes.
     const std::uint64_t group_ends =
         0x0001010101010101ULL & ~((std::uint64_t(1) << (56 - 8 * (slashes & 7))) - 1);
-    out.ok = !bad && slashes <= 7 && count == 8 * (slashes + 1) && sets[GROUP_END] == group_ends;
+    out.ok = short_enough && !counter(counts, BAD) && slashes <= 7 && squares == 8 * (slashes + 1) &&
+             sets[GROUP_END] == group_ends;
     const unsigned shift = unsigned(7 - (slashes & 7)) * 8;
     std::uint64_t white = 0, black = 0;
     for (unsigned k = 0; k < PIECE_KINDS; ++k) {
@@ -177,22 +195,18 @@ Placement read_placement(const char* p, const char* end) {
     return out;
 }
 
-bool side_is_sound(const Board& b, Color c) {
-    const BitBoard mine = b.colors[index(c)];
-    const BitBoard pawns = mine & b.pieces_of(Piece::Pawn);
-    const BitBoard kings = mine & b.pieces_of(Piece::King);
-    return mine.count() <= 16 && kings.any() && !kings.more_than_one() && pawns.count() <= 8 &&
-           (pawns & BACK_RANKS).empty();
+// The pieces and pawns of each side come counted from the placement; every letter stands on a
+// square of its own, so the sets cannot overlap.
+bool side_is_sound(const Board& b, Color c, std::uint64_t pieces, std::uint64_t pawns) {
+    const BitBoard kings = b.colored_pieces(c, Piece::King);
+    return pieces <= 16 && kings.any() && !kings.more_than_one() && pawns <= 8 &&
+           (b.colored_pieces(c, Piece::Pawn) & BACK_RANKS).empty();
 }
 
-bool board_is_sound(const Board& b) {
-    BitBoard seen;
-    for (const BitBoard p : b.pieces) {
-        if ((seen & p).any()) return false;
-        seen |= p;
-    }
-    if ((b.colors[0] & b.colors[1]).any() || seen != b.occupied()) return false;
-    if (!side_is_sound(b, Color::White) || !side_is_sound(b, Color::Black)) return false;
+bool board_is_sound(const Board& b, std::uint64_t counts) {
+    if (!side_is_sound(b, Color::White, counter(counts, WHITE_PIECES), counter(counts, WHITE_PAWNS)) ||
+        !side_is_sound(b, Color::Black, counter(counts, BLACK_PIECES), counter(counts, BLACK_PAWNS)))
+        return false;
     // The side not to move may not be in check, and its king may not stand beside the other
     // one (the side to move could take it). Both fail the same way, so one attack test,
     // which counts the enemy king among the attackers, decides both.
@@ -339,7 +353,7 @@ Result<Board, FenParseError> read(std::string_view text, Letters letters) {
         if (!placed.ok) return E::InvalidBoard;
         if (!has_side) return E::MissingField;
         if (!side_ok) return E::InvalidSideToMove;
-        if (!board_is_sound(b)) return E::InvalidBoard;
+        if (!board_is_sound(b, placed.counts)) return E::InvalidBoard;
         const CheckersAndPins cp = calculate_checkers_and_pins(b, b.side_to_move);
         if (cp.checkers.count() > 2) return E::InvalidBoard;
         b.checkers = cp.checkers;
