@@ -161,6 +161,8 @@ Placement read_placement(const char* p, const char* end) {
     const PlacementTables& t = PLACEMENT;
     const bool short_enough = std::size_t(stop - p) <= MAX_PLACEMENT;
     if (short_enough)
+        // Unrolled: the loop's own count and test cost as much as a character's work.
+#pragma GCC unroll 4
         for (; p != stop; ++p) {
             const std::uint64_t e = t.entry[std::uint8_t(*p)];
             // A square counted past the board only ever belongs to a failing text, so it is
