@@ -476,14 +476,19 @@ inline void store8(char* out, std::uint64_t w) {
     std::memcpy(out, &w, 8);
 }
 
-// A number below 100000 in decimal, without leading zeros; writes eight bytes.
+// The two digits of each number below 100, tens in the low byte.
+constexpr std::array<std::uint64_t, 100> make_digit_pairs() {
+    std::array<std::uint64_t, 100> t{};
+    for (unsigned v = 0; v < 100; ++v) t[v] = ('0' + v / 10) | ('0' + v % 10) << 8;
+    return t;
+}
+constexpr std::array<std::uint64_t, 100> DIGIT_PAIRS = make_digit_pairs();
+
+// A number below 100000 in decimal, without leading zeros; writes eight bytes. All five
+// digits are built, two at a time, and the leading zeros shifted out.
 char* write_decimal(char* out, unsigned v) {
     const unsigned length = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000);
-    std::uint64_t w = 0;
-    for (unsigned i = 0; i < 5; ++i) {  // the lowest digit into byte 4, the highest into byte 0
-        w |= std::uint64_t('0' + v % 10) << (8 * (4 - i));
-        v /= 10;
-    }
+    const std::uint64_t w = ('0' + v / 10000) | DIGIT_PAIRS[v / 100 % 100] << 8 | DIGIT_PAIRS[v % 100] << 24;
     store8(out, w >> (8 * (5 - length)));
     return out + length;
 }
