@@ -85,8 +85,8 @@ constexpr std::uint8_t NO_PIECE = 2 * PIECE_KINDS;  // digits and anything that 
 constexpr std::uint8_t GROUP_END = NO_PIECE + 1;    // the slash
 constexpr unsigned PLACEMENT_SETS = GROUP_END + 1;
 
-// The longest field that can pass: eight ranks of single characters and seven slashes. On a
-// field no longer than this no counter can carry into the next one.
+// The longest field without zeros that can pass: eight ranks of single characters and seven
+// slashes. On a field no longer than this no counter can carry into the next one.
 constexpr std::size_t MAX_PLACEMENT = 64 + 7;
 
 enum Counter : unsigned {
@@ -159,11 +159,26 @@ Placement read_placement(const char* p, const char* end) {
     std::uint64_t hash = 0;
     std::uint64_t counts = 0;
     const PlacementTables& t = PLACEMENT;
-    const bool short_enough = std::size_t(stop - p) <= MAX_PLACEMENT;
+    bool short_enough = std::size_t(stop - p) <= MAX_PLACEMENT;
+    const char* last = stop;
+    char kept[MAX_PLACEMENT];
+    if (!short_enough) {
+        // A zero fills no square and may stand anywhere, so a longer field can still pass;
+        // without its zeros it cannot be longer. Rare enough to pay for a copy.
+        std::size_t n = 0;
+        for (const char* q = p; q != stop && n <= MAX_PLACEMENT; ++q)
+            if (*q != '0') {
+                if (n < MAX_PLACEMENT) kept[n] = *q;
+                ++n;
+            }
+        short_enough = n <= MAX_PLACEMENT;
+        p = kept;
+        last = kept + (short_enough ? n : 0);
+    }
     if (short_enough)
         // Unrolled: the loop's own count and test cost as much as a character's work.
 #pragma GCC unroll 4
-        for (; p != stop; ++p) {
+        for (; p != last; ++p) {
             const std::uint64_t e = t.entry[std::uint8_t(*p)];
             // A square counted past the board only ever belongs to a failing text, so it is
             // folded back onto the board until the final test refuses it.

@@ -66,6 +66,11 @@ INSTANTIATE_TEST_SUITE_P(
         FenCase{"8/4k3/8/8/8/8/8/8/4K3 w - - 0 1", false, E::InvalidBoard},
         FenCase{"4k3/8/8/8/8/8/44/4K3 w - - 0 1", false, std::nullopt},
         FenCase{"4k3/8/8/8/8/8/08/4K3 w - - 0 1", false, std::nullopt},
+        // Zeros fill no square, so they may make a placement as long as they like.
+        FenCase{"4k3/8/8/8/8/8/0000000000000000000000000000000000000000000000000000000000008/4K30 w - - 0 1",
+                false, std::nullopt},
+        FenCase{"4k3/8/8/8/8/8/8000000000000000000000000000000000000000000000000000000000000P/4K3 w - - 0 1",
+                false, E::InvalidBoard},
         FenCase{"4k3/8/8/8/8/8/9/4K3 w - - 0 1", false, E::InvalidBoard},
         FenCase{"4k3/8/8/8/8/8/7/4K3 w - - 0 1", false, E::InvalidBoard},
         FenCase{"4k3/8/8/8/8/8/8P/4K3 w - - 0 1", false, E::InvalidBoard},

@@ -438,11 +438,19 @@ def test_megabyte_fen_is_refused_promptly(name, shape, fen, variant):
     assert seconds < PROMPT
 
 
-def test_megabyte_of_leading_zeros_is_still_a_number():
-    # Leading zeros are allowed in the clocks, so length alone refuses nothing.
-    fen = START.replace(" 0 1", " " + "0" * MEGA + "7 " + "0" * MEGA + "1")
+@pytest.mark.parametrize(
+    "fen, answer",
+    [
+        # Leading zeros are allowed in the clocks, so length alone refuses nothing;
+        (START.replace(" 0 1", " " + "0" * MEGA + "7 " + "0" * MEGA + "1"), "- 8 1"),
+        # and a zero in the placement fills no square, wherever it stands.
+        (START.replace("8/8/8/8", "0" * MEGA + "8/8/8/8" + "0" * MEGA), "- 1 1"),
+    ],
+    ids=["clocks", "placement"],
+)
+def test_megabyte_of_zeros_is_still_a_position(fen, answer):
     outcome, seconds = timed(morvek_board.null_move_fen, fen)
-    assert outcome == "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 8 1"
+    assert outcome == "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq " + answer
     assert seconds < PROMPT
 
 
