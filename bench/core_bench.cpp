@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "chess/fen.h"
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/sliders.h"

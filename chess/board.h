@@ -1,11 +1,9 @@
-// The position record, its FEN form, and the checkers and pins of a king.
+// The position record, and the checkers and pins of a king.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -120,64 +118,5 @@ CheckersAndPins calculate_checkers_and_pins(const Board& board, Color c);
 // Only the slider part: checks from the other side's bishops, rooks and queens and the
 // single pieces that stand between them and the king of `c`.
 CheckersAndPins slider_checkers_and_pins(const Board& board, Color c);
-
-Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling);
-
-// The reading every caller of the module gets: standard castling letters first and, only
-// when the castling field is what they refused, rook-file letters. The result (the board, or
-// the second reading's error) is that of calling from_fen once or twice that way.
-Result<Board, FenParseError> read_fen(std::string_view text);
-
-// Whether K, Q, k, q name the rights held exactly as every reader takes them: each short
-// right on the h-file and each long one on the a-file. Otherwise only rook-file letters say
-// which rook castles, and a FEN meant to be read again must use them.
-bool standard_letters_name_rights(const Board& board);
-
-// The standard form writes castling as K, Q, k, q; the file-letter form as rook files.
-std::string to_fen(const Board& board, bool file_letter_castling = false);
-// Writes into a buffer of at least MAX_FEN_LENGTH bytes; returns the end position.
-constexpr std::size_t MAX_FEN_LENGTH = 96;
-char* write_fen(char* out, const Board& board, bool file_letter_castling = false);
-
-// The position key computed from nothing but the position (the incremental one must match it).
-std::uint64_t compute_hash(const Board& board);
-
-// Hash keys: a fixed table of pseudo-random words from a splitmix64 stream with our own seed.
-namespace keys {
-
-struct KeyTable {
-    std::uint64_t piece[2][PIECE_KINDS][64];
-    std::uint64_t castle[2][8];
-    std::uint64_t en_passant[8];
-    std::uint64_t black;
-};
-
-constexpr KeyTable make_keys() {
-    KeyTable k{};
-    std::uint64_t state = 0x4d4f5256454b3031ULL;
-    auto next = [&state] {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31);
-    };
-    for (auto& by_color : k.piece)
-        for (auto& by_kind : by_color)
-            for (auto& key : by_kind) key = next();
-    for (auto& by_color : k.castle)
-        for (auto& key : by_color) key = next();
-    for (auto& key : k.en_passant) key = next();
-    k.black = next();
-    return k;
-}
-
-inline constexpr KeyTable KEYS = make_keys();
-
-constexpr std::uint64_t piece(Color c, Piece p, Square s) { return KEYS.piece[index(c)][index(p)][index(s)]; }
-constexpr std::uint64_t castle(Color c, File rook_file) { return KEYS.castle[index(c)][index(rook_file)]; }
-constexpr std::uint64_t en_passant(File f) { return KEYS.en_passant[index(f)]; }
-constexpr std::uint64_t black_to_move() { return KEYS.black; }
-
-}  // namespace keys
 
 }  // namespace chess

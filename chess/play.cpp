@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "geometry.h"
+#include "keys.h"
 
 namespace chess {
 

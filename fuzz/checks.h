@@ -9,7 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "chess/board.h"
+#include "chess/fen.h"
+#include "chess/keys.h"
 #include "chess/invariant.h"
 
 namespace fuzz {

@@ -38,7 +38,7 @@
 #include <variant>
 #include <vector>
 
-#include "chess/board.h"
+#include "chess/fen.h"
 
 namespace morvek {
 

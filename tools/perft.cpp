@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "chess/board.h"
+#include "chess/fen.h"
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/uci.h"

@@ -10,7 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "chess/board.h"
+#include "chess/fen.h"
+#include "chess/keys.h"
 #include "chess/movegen.h"
 
 namespace chess::test {

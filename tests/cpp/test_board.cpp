@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "chess/attacks.h"
-#include "chess/board.h"
+#include "chess/fen.h"
 #include "common.h"
 
 using namespace chess;
@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 0", true, E::InvalidFullmoveNumber},
         FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha -", true, E::MissingField},
         FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1 x", true, E::TooManyFields},
-        // En passant square and rule E.
+        // The en passant square, and the en passant validity rule.
         FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1", false, std::nullopt},
         FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e6 0 1", false, E::InvalidEnPassant},
         FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq d3 0 1", false, E::InvalidEnPassant},

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "chess/board.h"
+#include "chess/fen.h"
 #include "chess/uci.h"
 
 using namespace chess;

@@ -1,0 +1,368 @@
+// Reading FEN text into a position record.
+//
+// A caller that walks games hands over a new text on every call, so the reader is built to
+// take no data-dependent branch per character: the branch predictor cannot learn a text it has
+// never seen. The record itself is written once, field by field, never zeroed first and never
+// copied: g++ turns the zeroing of an object this size into `rep stos`, which costs more here
+// than the whole castling field.
+#include "fen.h"
+
+#include <array>
+#include <cstring>
+
+#include "attacks.h"
+#include "keys.h"
+
+namespace chess {
+
+namespace {
+
+// What each character of the placement field does, all in one table entry so that each
+// character costs one load. The low fields are counters that every character adds to a
+// running total: the squares it fills (a digit's value, 1 for a piece letter), slashes,
+// characters the field may not hold, and each side's pieces and pawns, which spares the
+// soundness tests counting bits afterwards. The top byte names the set the character's square
+// goes into. Characters the field may not hold are only counted, and judged at the end.
+constexpr std::uint8_t NO_PIECE = 2 * PIECE_KINDS;  // digits and anything that is not a letter
+constexpr std::uint8_t GROUP_END = NO_PIECE + 1;    // the slash
+constexpr unsigned PLACEMENT_SETS = GROUP_END + 1;
+
+// The longest field without zeros that can pass: eight ranks of single characters and seven
+// slashes. On a field no longer than this no counter can carry into the next one.
+constexpr std::size_t MAX_PLACEMENT = 64 + 7;
+
+enum Counter : unsigned {
+    SQUARES = 0,  // 12 bits: at most 9 a character
+    SLASHES = 12,
+    BAD = 19,
+    WHITE_PIECES = 26,
+    BLACK_PIECES = 33,
+    WHITE_PAWNS = 40,
+    BLACK_PAWNS = 47,
+    SET = 56,  // not a counter: read from the entry, never from the total
+};
+constexpr std::uint64_t COUNTER_MASK = 0x7F;  // each counter after SQUARES holds at most 71
+
+constexpr std::uint64_t counter(std::uint64_t total, Counter c) { return total >> c & COUNTER_MASK; }
+
+struct PlacementTables {
+    std::uint64_t entry[256];
+    std::uint64_t keys[PLACEMENT_SETS][64];  // the pieces' hash keys, zeros for the rest
+};
+
+constexpr PlacementTables make_placement_tables() {
+    PlacementTables t{};
+    for (unsigned ch = 0; ch < 256; ++ch)
+        t.entry[ch] = std::uint64_t(NO_PIECE) << SET |
+                      std::uint64_t(!(ch == '/' || (ch >= '0' && ch <= '9'))) << BAD;
+    for (unsigned d = 0; d <= 9; ++d) t.entry['0' + d] |= d;
+    t.entry[unsigned('/')] = std::uint64_t(GROUP_END) << SET | std::uint64_t(1) << SLASHES;
+    const char* letters = "pnbrqk";
+    for (std::uint8_t p = 0; p < PIECE_KINDS; ++p)
+        for (const unsigned c : {0u, 1u}) {
+            const unsigned ch = std::uint8_t(c ? letters[p] : letters[p] - 'a' + 'A');
+            std::uint64_t e = std::uint64_t(c * PIECE_KINDS + p) << SET | 1;
+            e |= std::uint64_t(1) << (c ? BLACK_PIECES : WHITE_PIECES);
+            if (p == index(Piece::Pawn)) e |= std::uint64_t(1) << (c ? BLACK_PAWNS : WHITE_PAWNS);
+            t.entry[ch] = e;
+            for (unsigned sq = 0; sq < 64; ++sq) t.keys[c * PIECE_KINDS + p][sq] = keys::KEYS.piece[c][p][sq];
+        }
+    return t;
+}
+
+constexpr PlacementTables PLACEMENT = make_placement_tables();
+
+// Copied rather than value-initialised: g++ zeroes an array this size with `rep stos`.
+constexpr std::uint64_t NO_SETS[PLACEMENT_SETS] = {};
+
+// The placement field as read, before anything is known about the rest of the text.
+struct Placement {
+    std::array<BitBoard, PIECE_KINDS> pieces;
+    std::array<BitBoard, 2> colors;
+    std::uint64_t hash;
+    std::uint64_t counts;  // the counters' totals
+    const char* stop;      // the space or the end of the text that ended the field
+    bool ok;
+    bool moved_down;  // fewer than eight groups: `hash` holds the keys of the squares above
+};
+
+// Reads the first field, up to the first space, in one pass from the left with the first
+// group taken as rank 8; fewer than eight groups fill the ranks from rank 1 upward, so the
+// pieces then move down by the missing ranks. The square counter runs through the groups
+// without resetting: every group is eight squares exactly when the slashes stand at squares
+// 8, 16, ... of the count and the counter ends at eight times the number of groups. An empty
+// group, a file past h, a ninth group and a stray character all fail that one test, and they
+// all are the same error.
+Placement read_placement(const char* p, const char* end) {
+    const void* space = std::memchr(p, ' ', std::size_t(end - p));
+    const char* const stop = space ? static_cast<const char*>(space) : end;
+    std::uint64_t sets[PLACEMENT_SETS];
+    std::memcpy(sets, NO_SETS, sizeof sets);
+    std::uint64_t hash = 0;
+    std::uint64_t counts = 0;
+    const PlacementTables& t = PLACEMENT;
+    bool short_enough = std::size_t(stop - p) <= MAX_PLACEMENT;
+    const char* last = stop;
+    char kept[MAX_PLACEMENT];
+    if (!short_enough) {
+        // A zero fills no square and may stand anywhere, so a longer field can still pass;
+        // without its zeros it cannot be longer. Rare enough to pay for a copy.
+        std::size_t n = 0;
+        for (const char* q = p; q != stop && n <= MAX_PLACEMENT; ++q)
+            if (*q != '0') {
+                if (n < MAX_PLACEMENT) kept[n] = *q;
+                ++n;
+            }
+        short_enough = n <= MAX_PLACEMENT;
+        p = kept;
+        last = kept + (short_enough ? n : 0);
+    }
+    if (short_enough)
+        // Unrolled: the loop's own count and test cost as much as a character's work.
+#pragma GCC unroll 4
+        for (; p != last; ++p) {
+            const std::uint64_t e = t.entry[std::uint8_t(*p)];
+            // A square counted past the board only ever belongs to a failing text, so it is
+            // folded back onto the board until the final test refuses it.
+            const unsigned sq = unsigned(counts ^ 56) & 63;
+            const unsigned set = unsigned(e >> SET);
+            sets[set] |= std::uint64_t(1) << sq;
+            hash ^= t.keys[set][sq];
+            counts += e;
+        }
+    Placement out;
+    out.stop = stop;
+    out.counts = counts;
+    const std::uint64_t squares = counts & 0xFFF, slashes = counter(counts, SLASHES);
+    // The squares of counts 8, 16, ..., 8 * slashes (a8 is count 0, a7 count 8): one each, so
+    // a misplaced slash cannot hide. No slash can stand past count 64 in a text that passes.
+    const std::uint64_t group_ends =
+        0x0001010101010101ULL & ~((std::uint64_t(1) << (56 - 8 * (slashes & 7))) - 1);
+    out.ok = short_enough && !counter(counts, BAD) && slashes <= 7 && squares == 8 * (slashes + 1) &&
+             sets[GROUP_END] == group_ends;
+    const unsigned shift = unsigned(7 - (slashes & 7)) * 8;
+    std::uint64_t white = 0, black = 0;
+    for (unsigned k = 0; k < PIECE_KINDS; ++k) {
+        const std::uint64_t w = sets[k] >> shift, x = sets[PIECE_KINDS + k] >> shift;
+        out.pieces[k] = BitBoard{w | x};
+        white |= w;
+        black |= x;
+    }
+    out.colors = {BitBoard{white}, BitBoard{black}};
+    out.hash = hash;
+    out.moved_down = shift != 0;
+    return out;
+}
+
+// The pieces and pawns of each side come counted from the placement; every letter stands on a
+// square of its own, so the sets cannot overlap.
+bool side_is_sound(const Board& b, Color c, std::uint64_t pieces, std::uint64_t pawns) {
+    const BitBoard kings = b.colored_pieces(c, Piece::King);
+    return pieces <= 16 && kings.any() && !kings.more_than_one() && pawns <= 8 &&
+           (b.colored_pieces(c, Piece::Pawn) & BACK_RANKS).empty();
+}
+
+bool board_is_sound(const Board& b, std::uint64_t counts) {
+    if (!side_is_sound(b, Color::White, counter(counts, WHITE_PIECES), counter(counts, WHITE_PAWNS)) ||
+        !side_is_sound(b, Color::Black, counter(counts, BLACK_PIECES), counter(counts, BLACK_PAWNS)))
+        return false;
+    // The side not to move may not be in check, and its king may not stand beside the other
+    // one (the side to move could take it). Both fail the same way, so one attack test,
+    // which counts the enemy king among the attackers, decides both.
+    const Color waiting = ~b.side_to_move;
+    return !square_attacked(b, b.king(waiting), b.side_to_move, b.occupied());
+}
+
+// The end of the field that starts at `p`: the next space or the end of the text.
+const char* field_end(const char* p, const char* end) {
+    while (p != end && *p != ' ') ++p;  // fields after the first are a few bytes long
+    return p;
+}
+
+// The standard letters as bits: White's short and long right, then Black's.
+constexpr std::array<std::uint8_t, 256> make_castling_bits() {
+    std::array<std::uint8_t, 256> t{};
+    t[std::uint8_t('K')] = 1;
+    t[std::uint8_t('Q')] = 2;
+    t[std::uint8_t('k')] = 4;
+    t[std::uint8_t('q')] = 8;
+    return t;
+}
+constexpr std::array<std::uint8_t, 256> CASTLING_BITS = make_castling_bits();
+
+// Each colour holding a right has its king on its back rank, and each right's rook on that
+// rank on the right side of the king.
+bool castling_is_sound(const Board& b, const std::array<CastleRights, 2>& all) {
+    for (const Color c : {Color::White, Color::Black}) {
+        const CastleRights& rights = all[index(c)];
+        if (!rights.any()) continue;
+        const Square k = b.king(c);
+        if (rank_of(k) != back_rank(c)) return false;
+        const BitBoard rooks = b.colored_pieces(c, Piece::Rook);
+        const auto rook_ok = [&](File f) { return rooks.has(make_square(f, back_rank(c))); };
+        if (rights.long_ && !(rook_ok(*rights.long_) && index(*rights.long_) < index(file_of(k))))
+            return false;
+        if (rights.short_ && !(rook_ok(*rights.short_) && index(*rights.short_) > index(file_of(k))))
+            return false;
+    }
+    return true;
+}
+
+// The castling field [p, end); the rights are set only when the whole field is sound, so that
+// a refused field leaves the board as it was for a reading in the other letters.
+bool read_castling(Board& b, const char* p, const char* end, bool file_letters) {
+    if (p == end || (end - p == 1 && *p == '-')) return true;
+    std::array<CastleRights, 2> rights{};
+    if (!file_letters) {
+        unsigned seen = 0;
+        for (; p != end; ++p) {
+            const unsigned bit = CASTLING_BITS[std::uint8_t(*p)];
+            if (!bit || (seen & bit)) return false;
+            seen |= bit;
+        }
+        for (unsigned c = 0; c < 2; ++c) {
+            if (seen & (1u << (2 * c))) rights[c].short_ = File::H;
+            if (seen & (2u << (2 * c))) rights[c].long_ = File::A;
+        }
+    } else {
+        for (; p != end; ++p) {
+            const char raw = *p;
+            const Color c = raw >= 'A' && raw <= 'Z' ? Color::White : Color::Black;
+            const char ch = c == Color::White ? char(raw - 'A' + 'a') : raw;
+            if (ch < 'a' || ch > 'h') return false;
+            const File file = File(ch - 'a');
+            CastleRights& mine = rights[index(c)];
+            std::optional<File>& slot = index(file) > index(file_of(b.king(c))) ? mine.short_ : mine.long_;
+            if (slot.has_value()) return false;
+            slot = file;
+        }
+    }
+    if (!castling_is_sound(b, rights)) return false;
+    b.castle_rights = rights;
+    return true;
+}
+
+// The en passant validity rule: the square the pawn left and the one it passed are empty, the pawn stands beyond
+// them, and every check on the side to move is one that this double push can have given.
+bool en_passant_is_sound(const Board& b, File f) {
+    const Color us = b.side_to_move;
+    const EnPassant ep = en_passant_on(us, f);
+    const BitBoard occ = b.occupied();
+    if (occ.has(ep.origin) || occ.has(ep.target)) return false;
+    if (!b.colored_pieces(~us, Piece::Pawn).has(ep.victim)) return false;
+    const Square k = b.king(us);
+    for (const Square checker : b.checkers)
+        if (checker != ep.victim && !between(checker, k).has(ep.origin)) return false;
+    return true;
+}
+
+// The en passant field [p, end): "-", or the square behind the pawn that has just moved two.
+bool read_en_passant(Board& b, const char* p, const char* end) {
+    if (end - p == 1 && *p == '-') return true;
+    if (end - p != 2) return false;
+    const unsigned file = unsigned(std::uint8_t(p[0])) - 'a';
+    const char rank = rank_char(relative_rank(b.side_to_move, Rank::Sixth));
+    if (file > 7 || p[1] != rank || !en_passant_is_sound(b, File(file))) return false;
+    b.en_passant = File(file);
+    return true;
+}
+
+// A clock field from `p`: an optional "+" and one or more ASCII digits, no larger than `max`.
+// Returns the end of the field, or null when the field is not such a number.
+const char* read_number(const char* p, const char* end, unsigned max, unsigned& value) {
+    if (p != end && *p == '+') ++p;
+    const char* const digits = p;
+    unsigned v = 0;
+    for (; p != end && *p != ' '; ++p) {
+        const unsigned d = unsigned(std::uint8_t(*p)) - '0';
+        if (d > 9) return nullptr;
+        v = v * 10 + d;
+        if (v > max) return nullptr;
+    }
+    if (p == digits) return nullptr;
+    value = v;
+    return p;
+}
+
+enum class Letters { Standard, Files, Either };
+
+// The steps of the reading in their order; the first to fail names the error. Every return
+// hands back the one result object, so that it is built in the caller's place.
+Result<Board, FenParseError> read(std::string_view text, Letters letters) {
+    using E = FenParseError;
+    const char* const end = text.data() + text.size();
+    const Placement placed = read_placement(text.data(), end);
+    const char* p = placed.stop;
+    // The side to move: one character, alone in its field.
+    const bool has_side = p != end;
+    const char side = has_side && p + 1 != end ? p[1] : '\0';
+    const bool side_ok = (side == 'w' || side == 'b') && (p + 2 == end || p[2] == ' ');
+    Result<Board, E> result = Board{placed.pieces,
+                                    placed.colors,
+                                    side == 'b' ? Color::Black : Color::White,
+                                    {},
+                                    std::nullopt,
+                                    0,
+                                    1,
+                                    {},
+                                    {},
+                                    placed.hash};
+    Board& b = result.value();
+    const auto step = [&]() -> std::optional<E> {
+        if (!placed.ok) return E::InvalidBoard;
+        if (!has_side) return E::MissingField;
+        if (!side_ok) return E::InvalidSideToMove;
+        if (!board_is_sound(b, placed.counts)) return E::InvalidBoard;
+        const CheckersAndPins cp = calculate_checkers_and_pins(b, b.side_to_move);
+        if (cp.checkers.count() > 2) return E::InvalidBoard;
+        b.checkers = cp.checkers;
+        b.pinned = cp.pinned;
+
+        // A field follows wherever the one before ended at a space.
+        p += 2;
+        if (p == end) return E::MissingField;
+        const char* q = field_end(++p, end);
+        // The module's reading tries rook-file letters only when the standard ones fail here;
+        // what a second reading would repeat up to this field is already done.
+        const bool standard = letters != Letters::Files && read_castling(b, p, q, false);
+        if (!standard && (letters == Letters::Standard || !read_castling(b, p, q, true)))
+            return E::InvalidCastlingRights;
+
+        if (q == end) return E::MissingField;
+        p = q + 1;
+        q = field_end(p, end);
+        if (!read_en_passant(b, p, q)) return E::InvalidEnPassant;
+
+        if (q == end) return E::MissingField;
+        unsigned halfmove, fullmove;
+        q = read_number(q + 1, end, 100, halfmove);
+        if (!q) return E::InvalidHalfMoveClock;
+        b.halfmove_clock = std::uint8_t(halfmove);
+
+        if (q == end) return E::MissingField;
+        q = read_number(q + 1, end, 65535, fullmove);
+        if (!q || fullmove == 0) return E::InvalidFullmoveNumber;
+        b.fullmove_number = std::uint16_t(fullmove);
+
+        if (q != end) return E::TooManyFields;
+        // The pieces' keys came with the placement, unless missing ranks moved the pieces down
+        // from the squares the keys were gathered for.
+        b.hash = placed.moved_down ? compute_hash(b) : placed.hash ^ compute_hash_of_state(b);
+        return std::nullopt;
+    };
+    if (const auto error = step()) {
+        result = *error;
+        return result;
+    }
+    return result;
+}
+
+}  // namespace
+
+Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling) {
+    return read(text, file_letter_castling ? Letters::Files : Letters::Standard);
+}
+
+Result<Board, FenParseError> read_fen(std::string_view text) { return read(text, Letters::Either); }
+
+}  // namespace chess

@@ -1,0 +1,185 @@
+// Writing a position record as FEN text.
+//
+// Each rank is built as one 64-bit word of eight characters, one byte per file, with no branch
+// on the pieces: the letters come from six bit planes spread to bytes, the digits of the empty
+// runs from a table by the rank's occupancy, and the bytes of each run after its first are then
+// squeezed out in three shifts (by 1, 2 and 4 bytes) whose byte masks the same table holds.
+#include "fen.h"
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace chess {
+
+namespace {
+
+// Byte f of SPREAD[x] is bit f of x.
+constexpr std::array<std::uint64_t, 256> make_spread() {
+    std::array<std::uint64_t, 256> t{};
+    for (unsigned x = 0; x < 256; ++x)
+        for (unsigned f = 0; f < 8; ++f)
+            if (x >> f & 1) t[x] |= std::uint64_t(1) << (8 * f);
+    return t;
+}
+constexpr std::array<std::uint64_t, 256> SPREAD = make_spread();
+
+struct RankText {
+    std::uint64_t fixed;    // by file: 0x40 under a piece, the run's length at its first square
+    std::uint64_t move[3];  // the bytes that move down by 1, 2, 4 places in the three shifts
+    std::uint64_t length;   // characters of the rank's text
+};
+
+constexpr std::array<RankText, 256> make_rank_texts() {
+    std::array<RankText, 256> t{};
+    for (unsigned occ = 0; occ < 256; ++occ) {
+        RankText& r = t[occ];
+        unsigned dropped = 0;  // bytes squeezed out before this file
+        unsigned shift_of[8] = {};
+        bool kept[8] = {};
+        for (unsigned f = 0; f < 8; ++f) {
+            const bool piece = occ >> f & 1;
+            const bool run_start = !piece && (f == 0 || (occ >> (f - 1) & 1));
+            if (piece) r.fixed |= std::uint64_t(0x40) << (8 * f);
+            if (run_start) {
+                unsigned n = 0;
+                while (f + n < 8 && !(occ >> (f + n) & 1)) ++n;
+                r.fixed |= std::uint64_t('0' + n) << (8 * f);
+            }
+            kept[f] = piece || run_start;
+            shift_of[f] = dropped;
+            if (!kept[f]) ++dropped;
+        }
+        r.length = 8 - dropped;
+        for (unsigned stage = 0; stage < 3; ++stage)
+            for (unsigned f = 0; f < 8; ++f)
+                if (kept[f] && (shift_of[f] >> stage & 1)) {
+                    const unsigned at = f - (shift_of[f] & ((1u << stage) - 1));  // after earlier stages
+                    r.move[stage] |= std::uint64_t(0xFF) << (8 * at);
+                }
+    }
+    return t;
+}
+constexpr std::array<RankText, 256> RANK_TEXTS = make_rank_texts();
+
+// Writes the eight bytes of `w`, first byte first; the buffer must have room for all eight.
+inline void store8(char* out, std::uint64_t w) {
+    if constexpr (std::endian::native == std::endian::big) {
+        std::uint64_t swapped = 0;
+        for (int i = 0; i < 8; ++i) swapped |= ((w >> (8 * i)) & 0xFF) << (8 * (7 - i));
+        w = swapped;
+    }
+    std::memcpy(out, &w, 8);
+}
+
+// The two digits of each number below 100, tens in the low byte.
+constexpr std::array<std::uint64_t, 100> make_digit_pairs() {
+    std::array<std::uint64_t, 100> t{};
+    for (unsigned v = 0; v < 100; ++v) t[v] = ('0' + v / 10) | ('0' + v % 10) << 8;
+    return t;
+}
+constexpr std::array<std::uint64_t, 100> DIGIT_PAIRS = make_digit_pairs();
+
+// A number below 100000 in decimal, without leading zeros; writes eight bytes. All five
+// digits are built, two at a time, and the leading zeros shifted out.
+char* write_decimal(char* out, unsigned v) {
+    const unsigned length = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000);
+    const std::uint64_t w = ('0' + v / 10000) | DIGIT_PAIRS[v / 100 % 100] << 8 | DIGIT_PAIRS[v % 100] << 24;
+    store8(out, w >> (8 * (5 - length)));
+    return out + length;
+}
+
+// The standard castling field by rights held: bit 0 White's short, 1 White's long, 2 and 3
+// Black's.
+struct CastlingText {
+    char text[4];
+    std::uint32_t length;
+};
+constexpr std::array<CastlingText, 16> make_castling_texts() {
+    std::array<CastlingText, 16> t{};
+    for (unsigned m = 0; m < 16; ++m) {
+        unsigned n = 0;
+        for (unsigned i = 0; i < 4; ++i)
+            if (m >> i & 1) t[m].text[n++] = "KQkq"[i];
+        if (!n) t[m].text[n++] = '-';
+        t[m].length = n;
+    }
+    return t;
+}
+constexpr std::array<CastlingText, 16> CASTLING_TEXTS = make_castling_texts();
+
+}  // namespace
+
+char* write_fen(char* out, const Board& b, bool file_letter_castling) {
+    // Bit planes of the letters' ASCII codes: P 0x50, N 0x4E, B 0x42, R 0x52, Q 0x51, K 0x4B,
+    // 0x20 more for Black, and the 0x40 of every letter from the rank's table.
+    const std::uint64_t pawns = b.pieces[0].bits, knights = b.pieces[1].bits, bishops = b.pieces[2].bits,
+                        rooks = b.pieces[3].bits, queens = b.pieces[4].bits, kings = b.pieces[5].bits;
+    const std::uint64_t planes[6] = {
+        queens | kings,                     // 0x01
+        knights | bishops | rooks | kings,  // 0x02
+        knights,                            // 0x04
+        knights | kings,                    // 0x08
+        pawns | rooks | queens,             // 0x10
+        b.colors[1].bits,                   // 0x20
+    };
+    const std::uint64_t occ = b.occupied().bits;
+    for (int rank = 7; rank >= 0; --rank) {
+        const unsigned shift = unsigned(8 * rank);
+        const RankText& t = RANK_TEXTS[(occ >> shift) & 0xFF];
+        std::uint64_t w = t.fixed;
+        for (unsigned k = 0; k < 6; ++k) w |= SPREAD[(planes[k] >> shift) & 0xFF] << k;
+        w = (w & ~t.move[0]) | ((w & t.move[0]) >> 8);
+        w = (w & ~t.move[1]) | ((w & t.move[1]) >> 16);
+        w = (w & ~t.move[2]) | ((w & t.move[2]) >> 32);
+        store8(out, w);
+        out += t.length;
+        *out = '/';
+        out += rank != 0;
+    }
+    out[0] = ' ';
+    out[1] = color_char(b.side_to_move);
+    out[2] = ' ';
+    out += 3;
+    if (!file_letter_castling) {
+        const unsigned held = unsigned(b.castle_rights[0].short_.has_value()) |
+                              unsigned(b.castle_rights[0].long_.has_value()) << 1 |
+                              unsigned(b.castle_rights[1].short_.has_value()) << 2 |
+                              unsigned(b.castle_rights[1].long_.has_value()) << 3;
+        const CastlingText& c = CASTLING_TEXTS[held];
+        std::memcpy(out, c.text, 4);
+        out += c.length;
+    } else {
+        const char* before = out;
+        for (const Color c : {Color::White, Color::Black}) {
+            const CastleRights& r = b.castle_rights[index(c)];
+            const char shift = c == Color::White ? 'A' - 'a' : 0;
+            if (r.short_) *out++ = char(file_char(*r.short_) + shift);
+            if (r.long_) *out++ = char(file_char(*r.long_) + shift);
+        }
+        if (out == before) *out++ = '-';
+    }
+    *out++ = ' ';
+    if (const auto ep = b.en_passant_squares())
+        out = write_square(out, ep->target);
+    else
+        *out++ = '-';
+    *out++ = ' ';
+    out = write_decimal(out, b.halfmove_clock);
+    *out++ = ' ';
+    return write_decimal(out, b.fullmove_number);
+}
+
+bool standard_letters_name_rights(const Board& board) {
+    for (const CastleRights& r : board.castle_rights)
+        if ((r.short_ && *r.short_ != File::H) || (r.long_ && *r.long_ != File::A)) return false;
+    return true;
+}
+
+std::string to_fen(const Board& board, bool file_letter_castling) {
+    char buffer[MAX_FEN_LENGTH];
+    const char* end = write_fen(buffer, board, file_letter_castling);
+    return std::string(static_cast<const char*>(buffer), end);
+}
+
+}  // namespace chess
