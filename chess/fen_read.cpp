@@ -242,8 +242,9 @@ bool read_castling(Board& b, const char* p, const char* end, bool file_letters) 
     return true;
 }
 
-// The en passant validity rule: the square the pawn left and the one it passed are empty, the pawn stands beyond
-// them, and every check on the side to move is one that this double push can have given.
+// The en passant validity rule: the square the pawn left and the one it passed are empty, the
+// pawn stands beyond them, and every check on the side to move is one that this double push
+// can have given.
 bool en_passant_is_sound(const Board& b, File f) {
     const Color us = b.side_to_move;
     const EnPassant ep = en_passant_on(us, f);
