@@ -25,7 +25,7 @@
 // chess::invariant_failure, which the frame reports and raises as PanicException.
 //
 // Adding an operation: declare its body below, write it beside the bodies of its concern, and
-// add its row to the surface table in module.cpp.
+// add its row to the surface table in python/module.cpp.
 #pragma once
 
 #include <array>
@@ -91,9 +91,10 @@ inline FenText returned_fen(const chess::Board& board) {
     return FenText::written([&](char* out) { return chess::write_fen(out, board, file_letters); });
 }
 
-// The frame's FEN step (frame_board.cpp), declared here, free of Python, for the fuzz targets:
-// standard castling letters first, rook-file letters only when the castling field was what
-// the first reading refused.
+// The frame's FEN step (position.cpp), free of Python like the bodies, so that everything
+// built without the interpreter loads a position exactly as a call does: standard castling
+// letters first, rook-file letters only when the castling field was what the first reading
+// refused.
 Answer<chess::Board> parse_board(std::string_view fen);
 
 // The bodies, in the order of the module's surface table.

@@ -1,6 +1,6 @@
 // The call frame every module function runs in: argument slots, string arguments, result
 // objects and the one place where C++ failures become Python exceptions. Its FEN step,
-// parse_board, needs no interpreter and lives in frame_board.cpp.
+// parse_board, needs no interpreter and lives with the operations (position.cpp).
 //
 // Convention inside the frame: a step that fails sets a Python exception and reports failure
 // (false, an empty optional or a null PyRef); the caller returns nullptr at once. The only
