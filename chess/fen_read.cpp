@@ -57,10 +57,9 @@ constexpr PlacementTables make_placement_tables() {
                       std::uint64_t(!(ch == '/' || (ch >= '0' && ch <= '9'))) << BAD;
     for (unsigned d = 0; d <= 9; ++d) t.entry['0' + d] |= d;
     t.entry[unsigned('/')] = std::uint64_t(GROUP_END) << SET | std::uint64_t(1) << SLASHES;
-    const char* letters = "pnbrqk";
     for (std::uint8_t p = 0; p < PIECE_KINDS; ++p)
         for (const unsigned c : {0u, 1u}) {
-            const unsigned ch = std::uint8_t(c ? letters[p] : letters[p] - 'a' + 'A');
+            const unsigned ch = std::uint8_t(fen_piece_char(Color(c), Piece(p)));
             std::uint64_t e = std::uint64_t(c * PIECE_KINDS + p) << SET | 1;
             e |= std::uint64_t(1) << (c ? BLACK_PIECES : WHITE_PIECES);
             if (p == index(Piece::Pawn)) e |= std::uint64_t(1) << (c ? BLACK_PAWNS : WHITE_PAWNS);
@@ -143,10 +142,10 @@ Placement read_placement(const char* p, const char* end) {
     const unsigned shift = unsigned(7 - (slashes & 7)) * 8;
     std::uint64_t white = 0, black = 0;
     for (unsigned k = 0; k < PIECE_KINDS; ++k) {
-        const std::uint64_t w = sets[k] >> shift, x = sets[PIECE_KINDS + k] >> shift;
-        out.pieces[k] = BitBoard{w | x};
-        white |= w;
-        black |= x;
+        const std::uint64_t white_kind = sets[k] >> shift, black_kind = sets[PIECE_KINDS + k] >> shift;
+        out.pieces[k] = BitBoard{white_kind | black_kind};
+        white |= white_kind;
+        black |= black_kind;
     }
     out.colors = {BitBoard{white}, BitBoard{black}};
     out.hash = hash;
@@ -309,7 +308,7 @@ Result<Board, FenParseError> read(std::string_view text, Letters letters) {
                                     {},
                                     placed.hash};
     Board& b = result.value();
-    const auto step = [&]() -> std::optional<E> {
+    const auto first_error = [&]() -> std::optional<E> {
         if (!placed.ok) return E::InvalidBoard;
         if (!has_side) return E::MissingField;
         if (!side_ok) return E::InvalidSideToMove;
@@ -351,7 +350,7 @@ Result<Board, FenParseError> read(std::string_view text, Letters letters) {
         b.hash = placed.moved_down ? compute_hash(b) : placed.hash ^ compute_hash_of_state(b);
         return std::nullopt;
     };
-    if (const auto error = step()) {
+    if (const auto error = first_error()) {
         result = *error;
         return result;
     }

@@ -44,7 +44,12 @@ constexpr Rank relative_rank(Color c, Rank r) { return Rank(c == Color::White ? 
 constexpr Rank back_rank(Color c) { return relative_rank(c, Rank::First); }
 
 constexpr char color_char(Color c) { return c == Color::White ? 'w' : 'b'; }
+constexpr std::string_view color_name(Color c) { return c == Color::White ? "white" : "black"; }
+// The lower-case letter of UCI promotions and of Black's pieces in FEN.
 constexpr char piece_char(Piece p) { return "pnbrqk"[index(p)]; }
+// The upper-case letter of SAN, of piece lists and of White's pieces in FEN.
+constexpr char piece_letter(Piece p) { return char(piece_char(p) - 'a' + 'A'); }
+constexpr char fen_piece_char(Color c, Piece p) { return c == Color::White ? piece_letter(p) : piece_char(p); }
 constexpr char file_char(File f) { return char('a' + index(f)); }
 constexpr char rank_char(Rank r) { return char('1' + index(r)); }
 

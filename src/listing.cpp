@@ -21,9 +21,10 @@ ShortText text_of(std::string_view word) {
     return t;
 }
 
+// A colour's name or its FEN letter.
 std::optional<chess::Color> read_color(std::string_view text) {
-    if (text == "w" || text == "white") return chess::Color::White;
-    if (text == "b" || text == "black") return chess::Color::Black;
+    for (const chess::Color c : {chess::Color::White, chess::Color::Black})
+        if (text == chess::color_name(c) || (text.size() == 1 && text[0] == chess::color_char(c))) return c;
     return std::nullopt;
 }
 
@@ -36,8 +37,8 @@ std::vector<SquareTriple> piece_list(const chess::Board& board) {
         const std::optional<chess::Piece> kind = board.piece_on(s);
         const std::optional<chess::Color> color = board.color_on(s);
         if (!kind || !color) chess::invariant_failure("occupied square without a piece");
-        pieces.push_back({square_text(s), text_of(std::string_view(&"PNBRQK"[chess::index(*kind)], 1)),
-                          text_of(*color == chess::Color::White ? "white" : "black")});
+        const char letter = chess::piece_letter(*kind);
+        pieces.push_back({square_text(s), text_of(std::string_view(&letter, 1)), text_of(chess::color_name(*color))});
     }
     return pieces;
 }

@@ -108,6 +108,6 @@ Answer<std::string> san_to_uci(const chess::Board& board, std::string_view san);
 Answer<int> see_move(const chess::Board& board, std::string_view uci);
 Answer<FenText> null_move_fen(const chess::Board& board);
 bool is_check(const chess::Board& board);
-Answer<std::string> side_to_move(const chess::Board& board);
+std::string side_to_move(const chess::Board& board);
 
 }  // namespace morvek

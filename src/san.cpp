@@ -16,8 +16,6 @@ using chess::Board;
 using chess::Move;
 using chess::Piece;
 
-constexpr char UPPER_LETTERS[] = "PNBRQK";
-
 void append_square(std::string& out, chess::Square s) {
     char text[2];
     chess::write_square(text, s);
@@ -65,11 +63,11 @@ std::string san_body(const Board& b, const Move& m) {
         append_square(out, m.to);
         if (m.promotion) {
             out += '=';
-            out += UPPER_LETTERS[chess::index(*m.promotion)];
+            out += chess::piece_letter(*m.promotion);
         }
         return out;
     }
-    out += UPPER_LETTERS[chess::index(*mover)];
+    out += chess::piece_letter(*mover);
     append_disambiguation(out, b, *mover, m);
     if (capture) out += 'x';
     append_square(out, m.to);
@@ -172,9 +170,8 @@ std::optional<SanShape> shape_of(std::string_view target) {
         shape.mover = Piece::Pawn;
         if (target.size() >= 4 && target[target.size() - 2] == '=') target.remove_suffix(2);
     } else {
-        const char* letters = "NBRQK";
-        for (unsigned k = 0; k < 5; ++k)
-            if (first == letters[k]) shape.mover = Piece(k + 1);
+        for (unsigned k = chess::index(Piece::Knight); k < unsigned(chess::PIECE_KINDS); ++k)
+            if (first == chess::piece_letter(Piece(k))) shape.mover = Piece(k);
         if (!shape.mover) return std::nullopt;
     }
     if (target.size() < 2) return std::nullopt;
