@@ -7,11 +7,11 @@ namespace chess {
 
 CheckersAndPins slider_checkers_and_pins(const Board& board, Color c) {
     const Square k = board.king(c);
-    const Color e = ~c;
-    const BitBoard queens = board.colored_pieces(e, Piece::Queen);
+    const Color enemy = ~c;
+    const BitBoard queens = board.colored_pieces(enemy, Piece::Queen);
     const BitBoard candidates =
-        (bishop_rays(k) & (board.colored_pieces(e, Piece::Bishop) | queens)) |
-        (rook_rays(k) & (board.colored_pieces(e, Piece::Rook) | queens));
+        (bishop_rays(k) & (board.colored_pieces(enemy, Piece::Bishop) | queens)) |
+        (rook_rays(k) & (board.colored_pieces(enemy, Piece::Rook) | queens));
     const BitBoard occ = board.occupied();
     CheckersAndPins out;
     for (const Square s : candidates) {

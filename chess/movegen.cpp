@@ -14,14 +14,9 @@ namespace {
 // Whether taking en passant with the pawn on `pawn` keeps the king out of the sliders' reach,
 // once both pawns have left their squares and the capturing one stands on the target.
 bool en_passant_safe(const Board& b, Square k, Square pawn, const EnPassant& ep) {
-    const Color them = ~b.side_to_move;
     const BitBoard after = b.occupied().without(pawn).without(ep.victim) | ep.target;
-    const BitBoard queens = b.colored_pieces(them, Piece::Queen);
-    const BitBoard diagonal = b.colored_pieces(them, Piece::Bishop) | queens;
-    const BitBoard straight = b.colored_pieces(them, Piece::Rook) | queens;
-    if ((bishop_rays(k) & diagonal).any() && (bishop_attacks(k, after) & diagonal).any()) return false;
-    if ((rook_rays(k) & straight).any() && (rook_attacks(k, after) & straight).any()) return false;
-    return true;
+    const Attackers sliders{b, k, b.them(), after};
+    return sliders.diagonal().empty() && sliders.straight().empty();
 }
 
 // The unpinned pawns' moves counted as whole sets: their pushes and captures, shifted at once,

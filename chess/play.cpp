@@ -52,13 +52,13 @@ void castle(Board& b, Color us, const Castling& c) {
 void play_unchecked(Board& b, const Move& m) {
     const Color us = b.side_to_move;
     const Color them = ~us;
-    const Square ek = b.king(them);
+    const Square their_king = b.king(them);
     b.checkers = EMPTY;
     b.pinned = EMPTY;
 
     const std::optional<Piece> moving = b.piece_on(m.from);
     if (!moving) invariant_failure("Missing piece on move's from square");
-    const bool castles = b.colors[index(us)].has(m.to);
+    const bool castles = b.is_castling(m);
     const bool capture = b.colors[index(them)].has(m.to);
 
     if (*moving == Piece::Pawn || capture)
@@ -83,7 +83,7 @@ void play_unchecked(Board& b, const Move& m) {
                     b.pieces[index(Piece::Pawn)] ^= m.to;
                     b.pieces[index(*m.promotion)] ^= m.to;
                     b.hash ^= keys::piece(us, Piece::Pawn, m.to) ^ keys::piece(us, *m.promotion, m.to);
-                    if (*m.promotion == Piece::Knight) b.checkers = knight_attacks(ek) & BitBoard::from(m.to);
+                    if (*m.promotion == Piece::Knight) b.checkers = knight_attacks(their_king) & BitBoard::from(m.to);
                     break;
                 }
                 if (int(index(m.to)) - int(index(m.from)) == (us == Color::White ? 16 : -16)) {  // double push
@@ -91,9 +91,9 @@ void play_unchecked(Board& b, const Move& m) {
                 } else if (const auto ep = b.en_passant_squares(); ep && m.to == ep->target) {
                     toggle(b, them, Piece::Pawn, ep->victim);
                 }
-                b.checkers = pawn_attacks(them, ek) & BitBoard::from(m.to);
+                b.checkers = pawn_attacks(them, their_king) & BitBoard::from(m.to);
                 break;
-            case Piece::Knight: b.checkers = knight_attacks(ek) & BitBoard::from(m.to); break;
+            case Piece::Knight: b.checkers = knight_attacks(their_king) & BitBoard::from(m.to); break;
             case Piece::Rook: clear_right_on(b, us, m.from); break;
             case Piece::King: clear_rights(b, us); break;
             default: break;

@@ -19,6 +19,12 @@ std::optional<Piece> promotion_byte(char c, bool& ok) {
 
 constexpr bool continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
+// A king on its e-file square: the one place where its two-square text means castling.
+bool king_at_home(const Board& board, Square from) {
+    const Color us = board.side_to_move;
+    return from == make_square(File::E, back_rank(us)) && board.king(us) == from;
+}
+
 }  // namespace
 
 Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view text) {
@@ -39,7 +45,7 @@ Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view
     // it is.
     Square to = *to_read;
     const Color us = board.side_to_move;
-    if (*from == make_square(File::E, back_rank(us)) && board.king(us) == *from) {
+    if (king_at_home(board, *from)) {
         const CastleRights& rights = board.castle_rights[index(us)];
         for (const std::optional<File> rook : {rights.short_, rights.long_}) {
             if (!rook) continue;
@@ -54,10 +60,8 @@ Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view
 // a king on its e-file square. Anywhere else the king's step to g1 or c1 may be a legal move of
 // its own, so castling keeps the king-onto-rook form, which the reader takes as it is.
 Move display_uci_move(const Board& board, const Move& move) {
-    const Color us = board.side_to_move;
-    const Square e_file = make_square(File::E, back_rank(us));
-    if (move.from != e_file || board.king(us) != e_file || !board.is_castling(move)) return move;
-    return Move{move.from, castling(us, move.from, move.to).king_to, move.promotion};
+    if (!king_at_home(board, move.from) || !board.is_castling(move)) return move;
+    return Move{move.from, castling(board.side_to_move, move.from, move.to).king_to, move.promotion};
 }
 
 std::string uci_move_text(const Board& board, const Move& move) {

@@ -16,7 +16,7 @@ bool raise_type_error(PyRef message) {
 
 // The list of missing parameters as the interpreter's own messages spell it:
 // 'a' / 'a' and 'b' / 'a', 'b', and 'c'.
-std::string push_parameter_list(const std::vector<const char*>& names) {
+std::string parameter_list_text(const std::vector<const char*>& names) {
     std::string out;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (i > 0) {
@@ -111,7 +111,7 @@ bool extract_arguments_tuple_dict(const FunctionDescription& description, PyObje
         for (std::size_t i = 0; i < count; ++i)
             if (!slots[i]) missing.push_back(parameter_names[i]);
         if (!missing.empty()) {
-            const std::string list = push_parameter_list(missing);
+            const std::string list = parameter_list_text(missing);
             return raise_type_error(PyRef::steal(PyUnicode_FromFormat(
                 "%s() missing %zu required positional %s: %s", func_name, missing.size(),
                 missing.size() == 1 ? "argument" : "arguments", list.c_str())));
