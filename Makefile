@@ -106,18 +106,18 @@ ARM64_DIR ?= build-arm64
 .PHONY: test-arm64 clean-arm64
 
 # Once as a build tree (tools/test_arm64.sh), once as a user installs it: the aarch64 wheel in
-# the tree's CPython, and in a bare tree without a C++ runtime (tools/wheel.sh test-arm64).
+# the tree's CPython, and in a bare tree without a C++ runtime (tools/wheel_test.sh aarch64).
 test-arm64: build
 	@status=0; \
 	MORVEK_NATIVE_BUILD_DIR=$(abspath $(BUILD_DIR)) JOBS=$(JOBS) tools/test_arm64.sh $(ARM64_DIR) || status=1; \
-	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel.sh test-arm64 || status=1; \
+	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel_test.sh aarch64 || status=1; \
 	exit $$status
 
 clean: clean-arm64
 clean-arm64:
 	rm -rf $(ARM64_DIR)
 
-# --- the wheels and the sdist: tools/wheel.sh ------------------------------------------------
+# --- the wheels and the sdist: tools/wheel.sh, tools/wheel_test.sh ----------------------------
 # `wheels`: the manylinux2014 cp39-abi3 wheels for x86_64 and aarch64 and the sdist into dist/,
 # each checked (auditwheel, abi3audit, tools/check_exports.sh); `wheel`: the x86_64 one alone.
 # test-wheel checks the x86_64 wheel, installs it under every CPython >= 3.9 and runs
@@ -132,7 +132,7 @@ wheels: deps
 	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel.sh wheels
 
 test-wheel: deps interpreters
-	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel.sh test
+	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/wheel_test.sh x86_64
 
 clean: clean-wheel
 clean-wheel:

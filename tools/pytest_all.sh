@@ -39,8 +39,6 @@ for line in "${interpreters[@]}"; do
         continue
     fi
     output=$venvs/$name.pytest.txt
-    # Run the pytest script, not `python -m pytest`, so that the project root (and its chess/
-    # directory) is not on sys.path next to the test-only chess package.
     (cd "$root" && MORVEK_BUILD_DIR="$build" "${preload[@]}" "$venv/bin/pytest" -q -p no:cacheprovider \
         "${pytest_args[@]}" tests/python) 2>&1 | tee "$output"
     tally_record "$name" "${PIPESTATUS[0]}" "$(grep -v '^\s*$' "$output" | tail -n 1)"

@@ -2,7 +2,8 @@
 # Makes, once, the Debian sid amd64 file tree that holds the CPython releases newer than any
 # other interpreter here (3.14 and 3.15), and prints its cache directory on the last line:
 #   CACHE/root                       the tree: those CPythons and their venv support, no C++
-#                                    runtime (also the bare tree of tools/bare_tree_test.sh)
+#                                    runtime (also the bare tree tools/wheel_test.sh installs the
+#                                    wheel into)
 #   CACHE/root/usr/bin/python3.N-host  that CPython run from this machine, through the tree's
 #                                    own loader and libraries (tools/interpreters.sh lists them)
 # MORVEK_SID_CACHE overrides CACHE (default /var/cache/morvek/sid-amd64).

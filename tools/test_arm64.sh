@@ -72,11 +72,10 @@ else
 fi
 record perft "$status" "depth 5, $positions positions, move by move"
 
-# From the build directory, so that the repository's chess/ does not shadow python-chess; the
-# tree's CPython sees only the tree and the pinned test tools, not the machine's own packages.
+# The tree's CPython sees only the tree and the pinned test tools, not the machine's own packages.
 echo "=== arm64 pytest ($python)"
 output=$build/pytest.txt
-(cd "$build" && env -u PYTHONHOME -u MORVEK_INSTALLED PYTHONNOUSERSITE=1 PYTHONPATH="$cache/site" \
+(cd "$root" && env -u PYTHONHOME -u MORVEK_INSTALLED PYTHONNOUSERSITE=1 PYTHONPATH="$cache/site" \
     MORVEK_BUILD_DIR="$build" "$python" -m pytest -q -p no:cacheprovider \
     "${pytest_args[@]}" "$root/tests/python") 2>&1 | tee "$output"
 record pytest "${PIPESTATUS[0]}" "$(grep -E ' (passed|failed|errors?)( |,|$)' "$output" | tail -n 1)"

@@ -30,8 +30,7 @@ fi
 log=$build/valgrind-$name.log
 echo "=== valgrind memcheck, $name (log: $log)"
 # PYTHONMALLOC=malloc lets memcheck see every object; the leak test runs fewer calls, the
-# timing tests get more time. The pytest script, not `python -m pytest`, keeps the project
-# root off sys.path (tools/pytest_all.sh says why).
+# timing tests get more time.
 (cd "$root" && PYTHONMALLOC=malloc MORVEK_BUILD_DIR="$build" PYTHONPATH="$root/tools" \
     MORVEK_LEAK_CALLS="${MORVEK_LEAK_CALLS:-5000}" MORVEK_TIME_SCALE=50 \
     valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \

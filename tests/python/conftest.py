@@ -13,7 +13,7 @@ BUILD = pathlib.Path(os.environ.get("MORVEK_BUILD_DIR", ROOT / "build")).resolve
 MODULE_FILE = BUILD / "morvek_board.abi3.so"
 
 # --- installed wheel -------------------------------------------------------------------------
-# With MORVEK_INSTALLED=1 (tools/wheel.sh) the tests import the copy that pip installed into
+# With MORVEK_INSTALLED=1 (tools/wheel_test.sh) the tests import the copy that pip installed into
 # this interpreter's environment instead, and the build directory stays off the path. The
 # test-only probe module is not part of the wheel, so its tests skip (probe_module below).
 INSTALLED = os.environ.get("MORVEK_INSTALLED") == "1"
