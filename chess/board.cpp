@@ -589,6 +589,12 @@ char* write_fen(char* out, const Board& b, bool file_letter_castling) {
     return write_decimal(out, b.fullmove_number);
 }
 
+bool standard_letters_name_rights(const Board& board) {
+    for (const CastleRights& r : board.castle_rights)
+        if ((r.short_ && *r.short_ != File::H) || (r.long_ && *r.long_ != File::A)) return false;
+    return true;
+}
+
 std::string to_fen(const Board& board, bool file_letter_castling) {
     char buffer[MAX_FEN_LENGTH];
     const char* end = write_fen(buffer, board, file_letter_castling);

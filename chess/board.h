@@ -128,6 +128,11 @@ Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_ca
 // the second reading's error) is that of calling from_fen once or twice that way.
 Result<Board, FenParseError> read_fen(std::string_view text);
 
+// Whether K, Q, k, q name the rights held exactly as every reader takes them: each short
+// right on the h-file and each long one on the a-file. Otherwise only rook-file letters say
+// which rook castles, and a FEN meant to be read again must use them.
+bool standard_letters_name_rights(const Board& board);
+
 // The standard form writes castling as K, Q, k, q; the file-letter form as rook files.
 std::string to_fen(const Board& board, bool file_letter_castling = false);
 // Writes into a buffer of at least MAX_FEN_LENGTH bytes; returns the end position.

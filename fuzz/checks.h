@@ -30,10 +30,6 @@ std::string escaped(std::string_view text);
 // to the identical board.
 void require_sound(const chess::Board& board, std::string_view how);
 
-// Whether every castling right uses the h- or a-file rook, so that the standard letters KQkq
-// say exactly which rook: only then does a FEN the module writes load back.
-bool standard_rook_files(const chess::Board& board);
-
 // The board as the module's FEN loading gives it, or nothing; the refusal must name a
 // FenParseError variant and agree with reading standard letters first, then rook-file
 // letters only when the castling field was refused.

@@ -12,7 +12,7 @@ Answer<FenText> null_move_fen(const chess::Board& board) {
     if (board.checkers.any()) return Refusal("null move illegal (in check)");
     chess::Board passed = board;
     chess::null_move(passed);
-    return FenText::written([&](char* out) { return chess::write_fen(out, passed); });
+    return returned_fen(passed);
 }
 
 }  // namespace morvek

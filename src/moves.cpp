@@ -26,7 +26,7 @@ Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci) {
     if (Refusal* refusal = std::get_if<Refusal>(&move)) return std::move(*refusal);
     chess::Board next = board;
     chess::play_unchecked(next, std::get<chess::Move>(move));
-    return FenText::written([&](char* out) { return chess::write_fen(out, next); });
+    return returned_fen(next);
 }
 
 }  // namespace morvek

@@ -83,6 +83,14 @@ using ShortText = InlineText<7>;                      // a square, a move, a let
 using FenText = InlineText<chess::MAX_FEN_LENGTH>;  // a whole position
 using SquareTriple = std::array<ShortText, 3>;
 
+// Every position the module hands back, written so that reading it again gives the same
+// position: standard castling letters where they name the same rooks, rook-file letters
+// otherwise.
+inline FenText returned_fen(const chess::Board& board) {
+    const bool file_letters = !chess::standard_letters_name_rights(board);
+    return FenText::written([&](char* out) { return chess::write_fen(out, board, file_letters); });
+}
+
 // The frame's FEN step (frame_board.cpp), declared here, free of Python, for the fuzz targets:
 // standard castling letters first, rook-file letters only when the castling field was what
 // the first reading refused.

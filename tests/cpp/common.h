@@ -17,9 +17,23 @@ namespace chess::test {
 
 inline constexpr const char* START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 
+// The FEN the module returns of a board (rook-file letters where K, Q, k, q would name other
+// rooks), read as the module reads every FEN, is that board again: pieces, side, rights by
+// rook file, en passant, clocks.
+inline ::testing::AssertionResult returned_fen_reads_back(const Board& b) {
+    const std::string text = to_fen(b, !standard_letters_name_rights(b));
+    const auto again = read_fen(text);
+    if (!again) return ::testing::AssertionFailure() << text << " -> " << debug_name(again.error());
+    if (!(again.value() == b)) return ::testing::AssertionFailure() << text << " reads as another board";
+    return ::testing::AssertionSuccess();
+}
+
+// Every position a test loads also proves that its returned FEN reads back.
 inline Board load(const std::string& fen) {
     const auto b = read_fen(fen);
     if (!b) throw std::runtime_error("test FEN refused: " + fen);
+    if (const auto back = returned_fen_reads_back(b.value()); !back)
+        throw std::runtime_error("returned FEN of " + fen + " does not read back: " + back.message());
     return b.value();
 }
 

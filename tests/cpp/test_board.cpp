@@ -27,7 +27,8 @@ TEST_P(FenReading, GivesTheFirstFailingStep) {
     const FenCase& c = GetParam();
     const auto result = from_fen(c.fen, c.file_letters);
     if (!c.error) {
-        EXPECT_TRUE(result.ok()) << c.fen << " -> " << debug_name(result.error());
+        ASSERT_TRUE(result.ok()) << c.fen << " -> " << debug_name(result.error());
+        EXPECT_TRUE(test::returned_fen_reads_back(result.value())) << c.fen;
     } else {
         ASSERT_FALSE(result.ok()) << c.fen;
         EXPECT_EQ(debug_name(result.error()), debug_name(*c.error)) << c.fen;
@@ -177,15 +178,18 @@ TEST(FenWriting, CanonicalTextsComeBackUnchanged) {
     }
 }
 
-TEST(FenWriting, RookFileRightsPrintInStandardLettersAndMayNotReadBack) {
-    // Black's long right on the b-file prints as q, which then names the a-file.
+TEST(FenWriting, StandardLettersNameOnlyTheCornerRooks) {
+    // Black's long right on the b-file prints as q in the standard form, which then names the
+    // a-file: only the file-letter form keeps that right.
     const auto b = from_fen("1r2k3/8/8/8/8/8/8/4K3 w b - 0 1", true);
     ASSERT_TRUE(b.ok());
+    EXPECT_FALSE(standard_letters_name_rights(b.value()));
     const std::string text = to_fen(b.value());
     EXPECT_EQ(text, "1r2k3/8/8/8/8/8/8/4K3 w q - 0 1");
     EXPECT_EQ(from_fen(text, false).error(), FenParseError::InvalidCastlingRights);
-    EXPECT_EQ(from_fen(text, true).error(), FenParseError::InvalidCastlingRights);
     EXPECT_EQ(to_fen(b.value(), true), "1r2k3/8/8/8/8/8/8/4K3 w b - 0 1");
+    for (const char* corners : {START, "4k3/8/8/8/8/8/8/RK5R w AH - 0 1", "4k3/8/8/8/8/8/8/4K3 w - - 0 1"})
+        EXPECT_TRUE(standard_letters_name_rights(read_fen(corners).value())) << corners;
 }
 
 TEST(FenWriting, HashIsComputedOnLoad) {

@@ -89,6 +89,7 @@ void check_position(const Board& b, bool full_legality_sweep) {
     const auto again = from_fen(to_fen(b, true), true);
     ASSERT_TRUE(again.ok()) << to_fen(b, true);
     ASSERT_TRUE(again.value() == b) << to_fen(b, true);
+    ASSERT_TRUE(test::returned_fen_reads_back(b));
 
     const MoveList legal = legal_moves_vec(b);
     ASSERT_EQ(count_moves(b), legal.size()) << to_fen(b, true);

@@ -21,7 +21,7 @@ UCI = re.compile(r"[a-h][1-8][a-h][1-8][nbrq]?")
 SQUARE = re.compile(r"[a-h][1-8]")
 SAN = re.compile(r"(O-O|O-O-O|[NBRQK][a-h]?[1-8]?x?[a-h][1-8]|([a-h]x)?[a-h][1-8](=[NBRQ])?)[+#]?")
 FEN = re.compile(
-    r"([1-8pnbrqkPNBRQK]+/){7}[1-8pnbrqkPNBRQK]+ [wb] (-|K?Q?k?q?) (-|[a-h][36]) \d+ \d+"
+    r"([1-8pnbrqkPNBRQK]+/){7}[1-8pnbrqkPNBRQK]+ [wb] (-|K?Q?k?q?|[A-H]{0,2}[a-h]{0,2}) (-|[a-h][36]) \d+ \d+"
 )
 
 
@@ -38,7 +38,11 @@ def written_fen(text):
     if type(text) is not str or not FEN.fullmatch(text) or not text.strip():
         return False
     ranks = text.split(" ")[0].split("/")
-    return all(sum(int(c) if c.isdigit() else 1 for c in rank) == 8 for rank in ranks)
+    if not all(sum(int(c) if c.isdigit() else 1 for c in rank) == 8 for rank in ranks):
+        return False
+    # What the module returns it must read again; a refusal raises here.
+    morvek_board.is_check(text)
+    return True
 
 
 def well_formed(name, args, result):

@@ -117,8 +117,12 @@ APPLIED = [
     (KING_F1, "f1g1", "6k1/8/8/8/8/8/8/6KR b - - 1 1"),
     (KING_F1, "f1h1", "6k1/8/8/8/8/8/8/5RK1 b - - 1 1"),
     (KING_F1_ROOK_G1, "f1g1", "k7/8/8/8/8/8/8/5RK1 b - - 1 1"),
-    # Rights read as file letters are written back as K/Q/k/q whatever the rook's file.
-    ("1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1", "e1c1", "1r2k1r1/8/8/8/8/8/8/2KR2R1 b kq - 1 1"),
+    # Rights off the corner files stay in rook-file letters, so that the text reads back;
+    # corner rooks are written K/Q/k/q however the rights were read.
+    ("1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1", "e1c1", "1r2k1r1/8/8/8/8/8/8/2KR2R1 b gb - 1 1"),
+    ("rnbkqbrn/ppppppp1/8/7p/7P/8/PPPPPPP1/RNBKQBRN w GAga h6 0 2", "b2b4",
+     "rnbkqbrn/ppppppp1/8/7p/1P5P/8/P1PPPPP1/RNBKQBRN b GAga b3 0 2"),
+    (KING_B1, "h1g1", "6k1/8/8/8/8/8/8/RK4R1 b Q - 1 1"),
 ]
 
 
@@ -214,7 +218,9 @@ NULL_MOVES = [
     ("4k3/8/8/8/8/8/8/4K3 w - - 100 50", "4k3/8/8/8/8/8/8/4K3 b - - 100 50"),
     ("4k3/8/8/8/8/8/8/4K3 b - - 7 65535", "4k3/8/8/8/8/8/8/4K3 w - - 8 65535"),
     (START.replace("KQkq", "HAha"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 1 1"),
-    (ROOK_FILES, "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w KQkq - 1 2"),
+    (ROOK_FILES, "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 1 2"),
+    ("rrk5/8/8/8/8/8/8/4K3 w b - 0 1", "rrk5/8/8/8/8/8/8/4K3 b b - 1 1"),
+    ("1r2k3/8/8/8/8/8/8/4K3 b b - 0 1", "1r2k3/8/8/8/8/8/8/4K3 w b - 1 2"),
     (KING_B1, "6k1/8/8/8/8/8/8/RK5R b KQ - 1 1"),
 ]
 
