@@ -9,7 +9,7 @@ ONLY ?=
 
 MODULE := $(BUILD_DIR)/morvek_board.abi3.so
 
-.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench bench-perft bench-python bench-venv perft-deep clean
+.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench bench-perft bench-python bench-venv bench-peers bench-peers-venv perft-deep clean
 
 all: build
 
@@ -89,6 +89,25 @@ bench-python: build bench-venv
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target _floor
 	PYTHONPATH=$(abspath $(BUILD_DIR)) $(BENCH_VENV)/bin/python bench/python_surface.py --json $(BENCH_JSON) $(BENCH_ARGS)
 	$(BENCH_VENV)/bin/python bench/chart.py $(BENCH_JSON) $(BENCH_CHART)
+
+# The module against the native chess packages on PyPI (bench/peers.py), function by function
+# and in a game walk, on the same positions. Its own environment of CPython 3.13 (the newest
+# bulletchess needs it; PEERS_PYTHON chooses another), with the pinned peers of
+# bench/requirements-peers.txt, installed again only when they change.
+PEERS_VENV := $(BUILD_DIR)/venvs/peers
+PEERS_PYTHON ?= $(shell tools/interpreters.sh | awk '$$1 ~ /-3\.13\./ { print $$2; exit }')
+PEERS_ARGS ?=
+
+bench-peers-venv:
+	@if ! $(PEERS_VENV)/bin/python -c "" 2>/dev/null; then \
+	    test -n "$(PEERS_PYTHON)" || { echo "no CPython 3.13 found; set PEERS_PYTHON" >&2; exit 1; }; \
+	    rm -rf $(PEERS_VENV); $(PEERS_PYTHON) -m venv $(PEERS_VENV); fi
+	@if ! cmp -s bench/requirements-peers.txt $(PEERS_VENV)/requirements.txt; then \
+	    $(PEERS_VENV)/bin/python -m pip install -q -r bench/requirements-peers.txt && \
+	    cp bench/requirements-peers.txt $(PEERS_VENV)/requirements.txt; fi
+
+bench-peers: build bench-peers-venv
+	PYTHONPATH=$(abspath $(BUILD_DIR)) $(PEERS_VENV)/bin/python bench/peers.py $(PEERS_ARGS)
 
 # The perft counts above 20 million nodes, which the default test run leaves out (minutes).
 perft-deep: build
