@@ -17,7 +17,8 @@
 #                              against it, and the example in a bare arm64 tree (make test-arm64)
 # A wheel's checks: `auditwheel show` agrees with its manylinux_2_17 tag, `abi3audit --strict`
 # finds nothing, and tools/check_exports.sh passes its module (the init entry alone, nothing
-# but the C library, no glibc symbol newer than 2.17).
+# but the C library, no glibc symbol newer than 2.17). The files of `wheels`, and the x86_64
+# wheel and the sdist of `test`, also pass `twine check --strict` as an index would take them.
 # MORVEK_BUILD_DIR (default build/): the CMake builds go to its wheel/ and wheel-aarch64/, the
 # packaging tools (requirements-build.txt) and the environments to its venvs/.
 set -uo pipefail
@@ -126,12 +127,20 @@ build_sdist() {
         --skip-dependency-check --outdir "$dist" "$root" || return 1
     local unexpected
     unexpected=$(tar -tzf "$sdist" | sed "s|^morvek_board-$version/||" |
-        grep -v -E '^$|^PKG-INFO$|^(pyproject\.toml|CMakeLists\.txt|README\.md|morvek_board\.pyi)$|^(chess|src|cmake)/' || true)
+        grep -v -E '^$|^PKG-INFO$|^(pyproject\.toml|CMakeLists\.txt|README\.md|LICENSE|morvek_board\.pyi)$|^(chess|src|cmake)/' || true)
     if [[ -n "$unexpected" ]]; then
         echo "wheel: the sdist holds more than the build needs:" $unexpected >&2
         return 1
     fi
     echo "wheel: built $sdist ($(tar -tzf "$sdist" | grep -c -v '/$') files)"
+}
+
+# What an index checks on upload: each file's metadata, and README.md rendered as the
+# package's page (a warning fails too).
+check_upload() {
+    echo "=== twine check --strict of $(basename -a "$@" | tr '\n' ' ')"
+    "$tools/bin/twine" check --strict "$@" 2>&1 | sed 's/^/    /'
+    return "${PIPESTATUS[0]}"
 }
 
 # Plain `pip install` of the sdist into a fresh environment: pip fetches the build backend
@@ -282,6 +291,7 @@ case "${1:-}" in
             build_wheel "$arch" && check_wheel "$wheel" "$arch" || status=1
         done
         build_sdist || status=1
+        check_upload "$dist"/morvek_board-"$version"{-*.whl,.tar.gz} || status=1
         ls -l "$dist"
         exit $status
         ;;
@@ -291,7 +301,13 @@ case "${1:-}" in
         tally_record checks $? "auditwheel show, abi3audit --strict, tools/check_exports.sh"
         test_installed_x86_64
         test_bare_tree x86_64
-        if build_sdist; then test_sdist; else tally_record sdist 1 "the sdist build failed"; fi
+        if build_sdist; then
+            test_sdist
+            check_upload "$wheel" "$sdist"
+            tally_record twine $? "twine check --strict of the x86_64 wheel and the sdist"
+        else
+            tally_record sdist 1 "the sdist build failed"
+        fi
         tally_print wheel
         ((tally_failed == 0 && tally_passed > 0))
         ;;
