@@ -139,7 +139,7 @@ build_sdist() {
 # package's page (a warning fails too).
 check_upload() {
     echo "=== twine check --strict of $(basename -a "$@" | tr '\n' ' ')"
-    "$tools/bin/twine" check --strict "$@" 2>&1 | sed 's/^/    /'
+    NO_COLOR=1 "$tools/bin/twine" check --strict "$@" 2>&1 | sed 's/^/    /'
     return "${PIPESTATUS[0]}"
 }
 
@@ -321,7 +321,7 @@ case "${1:-}" in
         ((tally_failed == 0 && tally_passed > 0))
         ;;
     *)
-        sed -n '2,23p' "$0" >&2
+        sed -n '2,25p' "$0" >&2
         exit 2
         ;;
 esac
