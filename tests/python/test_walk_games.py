@@ -169,7 +169,7 @@ def decorate(game):
 def test_pgn_decorations_change_no_row(tmp_path):
     game = first_game()
     (tmp_path / "plain.pgn").write_text(game, encoding="utf-8")
-    (tmp_path / "decorated.pgn").write_text(decorate(game), encoding="utf-8", newline="")
+    (tmp_path / "decorated.pgn").write_bytes(decorate(game).encode("utf-8"))
     status, text, errors = walk("--jobs", "1", tmp_path)
     assert status == 0, errors
     rows = rows_of(text)
