@@ -111,11 +111,13 @@ def read_games(source: str, data: bytes) -> Iterator[Game]:
     for match in TOKEN.finditer(text):
         kind = match.lastgroup
         token = match.group()
-        if problem is None and UNDECODED.search(token):
-            bad = UNDECODED.search(token)
-            assert bad is not None
+        if kind == "tag" and in_movetext:
+            yield finish(False, "the next game's tags")
+        bad = UNDECODED.search(token)
+        if bad and problem is None:
             byte = ord(bad.group()) - 0xDC00
-            problem = (len(sans) + 1, _printable(token), f"byte 0x{byte:02x} is not UTF-8")
+            ply = len(sans) + 1 if in_movetext or kind != "tag" else 0
+            problem = (ply, _printable(token), f"byte 0x{byte:02x} is not UTF-8")
         if kind in ("space", "semicolon", "escape", "nag", "dots"):
             continue
         if kind == "brace":
@@ -125,8 +127,6 @@ def read_games(source: str, data: bytes) -> Iterator[Game]:
                 break
             continue
         if kind == "tag":
-            if in_movetext:
-                yield finish(False, "the next game's tags")
             started = True
             tags[match.group("name")] = re.sub(r"\\(.)", r"\1", match.group("value"))
             continue

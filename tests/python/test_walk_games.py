@@ -188,6 +188,8 @@ BAD_GAMES = [
     ("illegal-move", b"1. e4 e5 2. Ke3 Nc6 1-0\n\n", 3, "Ke3", "no legal move matches SAN 'Ke3'"),
     ("no-result", b"1. e4 e5 2. Nf3\n\n", 3, "Nf3", "truncated: no result before the next game's tags"),
     ("not-utf-8", b"1. e4 e5 2. Nf3 N\xffc6 1-0\n\n", 4, "N\\xffc6", "byte 0xff is not UTF-8"),
+    ("not-utf-8-tag", b'[White "caf\xe9"]\n\n1. e4 e5 1-0\n\n', 0, '[White "caf\\xe9"]',
+     "byte 0xe9 is not UTF-8"),
     ("bad-fen-tag", b'[FEN "8/8/8/8/8/8/8/8 w - - 0 1"]\n\n1. e4 1-0\n\n', 0,
      "8/8/8/8/8/8/8/8 w - - 0 1", "bad FEN: InvalidBoard"),
 ]
