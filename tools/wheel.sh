@@ -139,7 +139,8 @@ build_sdist() {
 # package's page (a warning fails too).
 check_upload() {
     echo "=== twine check --strict of $(basename -a "$@" | tr '\n' ' ')"
-    NO_COLOR=1 "$tools/bin/twine" check --strict "$@" 2>&1 | sed 's/^/    /'
+    # twine colours its verdicts even off a terminal.
+    "$tools/bin/twine" check --strict "$@" 2>&1 | sed 's/\x1b\[[0-9;]*m//g; s/^/    /'
     return "${PIPESTATUS[0]}"
 }
 
