@@ -9,7 +9,7 @@ ONLY ?=
 
 MODULE := $(BUILD_DIR)/morvek_board.abi3.so
 
-.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench bench-perft bench-python bench-venv bench-peers bench-peers-venv perft-deep clean
+.PHONY: all deps build test test-cpp check-exports test-python demo sanitize bench bench-perft bench-python bench-venv bench-peers bench-peers-venv bench-walk perft-deep clean
 
 all: build
 
@@ -108,6 +108,12 @@ bench-peers-venv:
 
 bench-peers: build bench-peers-venv
 	PYTHONPATH=$(abspath $(BUILD_DIR)) $(PEERS_VENV)/bin/python bench/peers.py $(PEERS_ARGS)
+
+# examples/walk_games.py over copies of the sample with one process, two, a local Dask cluster of
+# two workers, and python-chess doing the same walk (bench/walk_games.py).
+WALK_BENCH_ARGS ?=
+bench-walk: build bench-venv
+	PYTHONPATH=$(abspath $(BUILD_DIR)) $(BENCH_VENV)/bin/python bench/walk_games.py $(WALK_BENCH_ARGS)
 
 # The perft counts above 20 million nodes, which the default test run leaves out (minutes).
 perft-deep: build

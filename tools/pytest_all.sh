@@ -25,6 +25,10 @@ if ((${#interpreters[@]} == 0)); then
     exit 1
 fi
 
+# The walker's optional tools (requirements-walk.txt) go to one interpreter, the newest of the
+# machine's own: its tests need them once, and skip under the others.
+walker_line=$(interpreters_by_version | grep -v '^debian-' | tail -n 1)
+
 mkdir -p "$venvs"
 source "$root/tools/tally.sh"
 for line in "${interpreters[@]}"; do
@@ -33,7 +37,9 @@ for line in "${interpreters[@]}"; do
     [[ -z "$filter" || "$name" == *"$filter"* ]] || continue
     venv=$venvs/$name
     echo "=== $name ($python)"
-    if ! prepare_venv "$python" "$venv" "$root/requirements-test.txt"; then
+    requirements=("$root/requirements-test.txt")
+    [[ "$line" != "$walker_line" ]] || requirements+=("$root/requirements-walk.txt")
+    if ! prepare_venv "$python" "$venv" "${requirements[@]}"; then
         cat "$venv.log" >&2
         tally_record "$name" 1 "could not prepare $venv"
         continue

@@ -9,7 +9,8 @@
 #                              checked as below (make wheels)
 # A wheel's checks: `auditwheel show` agrees with its manylinux_2_17 tag, `abi3audit --strict`
 # finds nothing, and tools/check_exports.sh passes its module (the init entry alone, nothing
-# but the C library, no glibc symbol newer than 2.17). tools/wheel_test.sh installs them and
+# but the C library, no glibc symbol newer than 2.17). The files of `wheels` also pass
+# `twine check --strict` as an index would take them. tools/wheel_test.sh installs them and
 # tests the installed copies, with the functions of this file.
 # MORVEK_BUILD_DIR (default build/): the CMake builds go to its wheel/ and wheel-aarch64/, the
 # packaging tools (requirements-build.txt) and the environments to its venvs/.
@@ -119,12 +120,21 @@ build_sdist() {
         --skip-dependency-check --outdir "$dist" "$root" || return 1
     local unexpected
     unexpected=$(tar -tzf "$sdist" | sed "s|^morvek_board-$version/||" |
-        grep -v -E '^$|^PKG-INFO$|^(pyproject\.toml|CMakeLists\.txt|README\.md|morvek_board\.pyi)$|^(chess|src|cmake)/' || true)
+        grep -v -E '^$|^PKG-INFO$|^(pyproject\.toml|CMakeLists\.txt|README\.md|LICENSE|morvek_board\.pyi)$|^(chess|src|cmake)/' || true)
     if [[ -n "$unexpected" ]]; then
         echo "wheel: the sdist holds more than the build needs:" $unexpected >&2
         return 1
     fi
     echo "wheel: built $sdist ($(tar -tzf "$sdist" | grep -c -v '/$') files)"
+}
+
+# What an index checks on upload: each file's metadata, and README.md rendered as the
+# package's page (a warning fails too).
+check_upload() {
+    echo "=== twine check --strict of $(basename -a "$@" | tr '\n' ' ')"
+    # twine colours its verdicts even off a terminal.
+    "$tools/bin/twine" check --strict "$@" 2>&1 | sed 's/\x1b\[[0-9;]*m//g; s/^/    /'
+    return "${PIPESTATUS[0]}"
 }
 
 # Sourced by tools/wheel_test.sh for its functions alone.
@@ -141,6 +151,7 @@ case "${1:-}" in
             build_wheel "$arch" && check_wheel "$wheel" "$arch" || status=1
         done
         build_sdist || status=1
+        check_upload "$dist"/morvek_board-"$version"{-*.whl,.tar.gz} || status=1
         ls -l "$dist"
         exit $status
         ;;

@@ -4,7 +4,8 @@
 #                                every CPython >= 3.9 with the example run there, tests/python
 #                                against the installed copy under the oldest and the newest, the
 #                                example in a tree with CPython and no C++ runtime; the sdist
-#                                checked and installed into a fresh environment (make test-wheel)
+#                                checked and installed into a fresh environment, and both pass
+#                                `twine check --strict` (make test-wheel)
 #   tools/wheel_test.sh aarch64  the aarch64 wheel checked, installed into a virtual environment
 #                                of the arm64 tree's CPython under qemu-aarch64 with tests/python
 #                                run against it, and the example in a bare arm64 tree (make
@@ -155,7 +156,13 @@ case "${1:-}" in
         tally_record checks $? "auditwheel show, abi3audit --strict, tools/check_exports.sh"
         test_installed_x86_64
         test_bare_tree x86_64
-        if build_sdist; then test_sdist; else tally_record sdist 1 "the sdist build failed"; fi
+        if build_sdist; then
+            test_sdist
+            check_upload "$wheel" "$sdist"
+            tally_record twine $? "twine check --strict of the x86_64 wheel and the sdist"
+        else
+            tally_record sdist 1 "the sdist build failed"
+        fi
         tally_print wheel
         ((tally_failed == 0 && tally_passed > 0))
         ;;

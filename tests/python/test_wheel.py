@@ -1,5 +1,5 @@
 """What pip installed from the wheel: the module and its stub package, named for the 3.9 stable
-ABI, and nothing more. Runs against an installed wheel only (MORVEK_INSTALLED=1)."""
+ABI, its license in the metadata, and nothing more. Runs against an installed wheel only (MORVEK_INSTALLED=1)."""
 
 import email.parser
 import pathlib
@@ -54,3 +54,9 @@ def test_installed_stubs_are_the_sources_and_complete(distribution):
     assert (stubs / "__init__.pyi").read_bytes() == (ROOT / "morvek_board.pyi").read_bytes()
     # "partial" here would tell type checkers to look past the stubs.
     assert (stubs / "py.typed").read_bytes() == b""
+
+
+def test_wheel_carries_its_license(distribution):
+    assert distribution.metadata["License-Expression"] == "MIT"
+    licenses = [f for f in distribution.files if f.parts[0].endswith(".dist-info") and f.name == "LICENSE"]
+    assert [f.read_binary() for f in licenses] == [(ROOT / "LICENSE").read_bytes()]
