@@ -60,6 +60,8 @@ struct Board {
     std::uint16_t fullmove_number = 1;
     BitBoard checkers;
     BitBoard pinned;
+    // The position key (keys.h), kept only where something reads it: reading FEN leaves it 0,
+    // and only play_keeping_key and null_move_keeping_key carry it from move to move.
     std::uint64_t hash = 0;
 
     constexpr BitBoard occupied() const { return colors[0] | colors[1]; }

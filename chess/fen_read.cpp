@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "attacks.h"
-#include "keys.h"
 
 namespace chess {
 
@@ -47,7 +46,6 @@ constexpr std::uint64_t counter(std::uint64_t total, Counter c) { return total >
 
 struct PlacementTables {
     std::uint64_t entry[256];
-    std::uint64_t keys[PLACEMENT_SETS][64];  // the pieces' hash keys, zeros for the rest
 };
 
 constexpr PlacementTables make_placement_tables() {
@@ -64,12 +62,30 @@ constexpr PlacementTables make_placement_tables() {
             e |= std::uint64_t(1) << (c ? BLACK_PIECES : WHITE_PIECES);
             if (p == index(Piece::Pawn)) e |= std::uint64_t(1) << (c ? BLACK_PAWNS : WHITE_PAWNS);
             t.entry[ch] = e;
-            for (unsigned sq = 0; sq < 64; ++sq) t.keys[c * PIECE_KINDS + p][sq] = keys::KEYS.piece[c][p][sq];
         }
     return t;
 }
 
 constexpr PlacementTables PLACEMENT = make_placement_tables();
+
+// Rank 1 becomes rank 8 and rank 8 rank 1: the bytes of the set in reverse order.
+constexpr std::uint64_t turned_over(std::uint64_t set) {
+#if defined(__GNUC__)
+    return __builtin_bswap64(set);
+#else
+    set = (set & 0x00FF00FF00FF00FFULL) << 8 | (set >> 8 & 0x00FF00FF00FF00FFULL);
+    set = (set & 0x0000FFFF0000FFFFULL) << 16 | (set >> 16 & 0x0000FFFF0000FFFFULL);
+    return set << 32 | set >> 32;
+#endif
+}
+
+// A load instead of a shift: the baseline's shift by a variable count takes three
+// instructions.
+constexpr std::array<std::uint64_t, 64> SQUARE_BITS = [] {
+    std::array<std::uint64_t, 64> t{};
+    for (unsigned sq = 0; sq < 64; ++sq) t[sq] = std::uint64_t(1) << sq;
+    return t;
+}();
 
 // Copied rather than value-initialised: g++ zeroes an array this size with `rep stos`.
 constexpr std::uint64_t NO_SETS[PLACEMENT_SETS] = {};
@@ -78,16 +94,16 @@ constexpr std::uint64_t NO_SETS[PLACEMENT_SETS] = {};
 struct Placement {
     std::array<BitBoard, PIECE_KINDS> pieces;
     std::array<BitBoard, 2> colors;
-    std::uint64_t hash;
     std::uint64_t counts;  // the counters' totals
     const char* stop;      // the space or the end of the text that ended the field
     bool ok;
-    bool moved_down;  // fewer than eight groups: `hash` holds the keys of the squares above
 };
 
-// Reads the first field, up to the first space, in one pass from the left with the first
-// group taken as rank 8; fewer than eight groups fill the ranks from rank 1 upward, so the
-// pieces then move down by the missing ranks. The square counter runs through the groups
+// Reads the first field, up to the first space, in one pass from the left. The count of
+// squares filled so far is the square itself, as if the first group were rank 1; the sets are
+// turned over at the end, which puts the first group on rank 8, and fewer than eight groups
+// fill the ranks from rank 1 upward, so the pieces then move down by the missing ranks. The
+// square counter runs through the groups
 // without resetting: every group is eight squares exactly when the slashes stand at squares
 // 8, 16, ... of the count and the counter ends at eight times the number of groups. An empty
 // group, a file past h, a ninth group and a stray character all fail that one test, and they
@@ -97,7 +113,6 @@ Placement read_placement(const char* p, const char* end) {
     const char* const stop = space ? static_cast<const char*>(space) : end;
     std::uint64_t sets[PLACEMENT_SETS];
     std::memcpy(sets, NO_SETS, sizeof sets);
-    std::uint64_t hash = 0;
     std::uint64_t counts = 0;
     const PlacementTables& t = PLACEMENT;
     bool short_enough = std::size_t(stop - p) <= MAX_PLACEMENT;
@@ -123,33 +138,28 @@ Placement read_placement(const char* p, const char* end) {
             const std::uint64_t e = t.entry[std::uint8_t(*p)];
             // A square counted past the board only ever belongs to a failing text, so it is
             // folded back onto the board until the final test refuses it.
-            const unsigned sq = unsigned(counts ^ 56) & 63;
-            const unsigned set = unsigned(e >> SET);
-            sets[set] |= std::uint64_t(1) << sq;
-            hash ^= t.keys[set][sq];
+            sets[e >> SET] |= SQUARE_BITS[counts & 63];
             counts += e;
         }
     Placement out;
     out.stop = stop;
     out.counts = counts;
     const std::uint64_t squares = counts & 0xFFF, slashes = counter(counts, SLASHES);
-    // The squares of counts 8, 16, ..., 8 * slashes (a8 is count 0, a7 count 8): one each, so
-    // a misplaced slash cannot hide. No slash can stand past count 64 in a text that passes.
-    const std::uint64_t group_ends =
-        0x0001010101010101ULL & ~((std::uint64_t(1) << (56 - 8 * (slashes & 7))) - 1);
+    // The squares of counts 8, 16, ..., 8 * slashes: one each, so a misplaced slash cannot
+    // hide. No slash can stand past count 64 in a text that passes.
+    const std::uint64_t group_ends = 0x0101010101010100ULL & ((std::uint64_t(2) << (8 * (slashes & 7))) - 1);
     out.ok = short_enough && !counter(counts, BAD) && slashes <= 7 && squares == 8 * (slashes + 1) &&
              sets[GROUP_END] == group_ends;
     const unsigned shift = unsigned(7 - (slashes & 7)) * 8;
     std::uint64_t white = 0, black = 0;
     for (unsigned k = 0; k < PIECE_KINDS; ++k) {
-        const std::uint64_t white_kind = sets[k] >> shift, black_kind = sets[PIECE_KINDS + k] >> shift;
+        const std::uint64_t white_kind = turned_over(sets[k]) >> shift,
+                            black_kind = turned_over(sets[PIECE_KINDS + k]) >> shift;
         out.pieces[k] = BitBoard{white_kind | black_kind};
         white |= white_kind;
         black |= black_kind;
     }
     out.colors = {BitBoard{white}, BitBoard{black}};
-    out.hash = hash;
-    out.moved_down = shift != 0;
     return out;
 }
 
@@ -306,7 +316,7 @@ Result<Board, FenParseError> read(std::string_view text, Letters letters) {
                                     1,
                                     {},
                                     {},
-                                    placed.hash};
+                                    0};
     Board& b = result.value();
     const auto first_error = [&]() -> std::optional<E> {
         if (!placed.ok) return E::InvalidBoard;
@@ -345,9 +355,6 @@ Result<Board, FenParseError> read(std::string_view text, Letters letters) {
         b.fullmove_number = std::uint16_t(fullmove);
 
         if (q != end) return E::TooManyFields;
-        // The pieces' keys came with the placement, unless missing ranks moved the pieces down
-        // from the squares the keys were gathered for.
-        b.hash = placed.moved_down ? compute_hash(b) : placed.hash ^ compute_hash_of_state(b);
         return std::nullopt;
     };
     if (const auto error = first_error()) {

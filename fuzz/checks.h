@@ -26,7 +26,7 @@ std::string escaped(std::string_view text);
 
 // Every invariant that a board loaded from FEN or reached by legal moves promises: disjoint
 // sets, piece counts, one king a side and kings apart, the side not to move out of check,
-// stored checkers, pins and hash equal to a fresh computation, castling rights backed by
+// stored checkers and pins equal to a fresh computation, castling rights backed by
 // rooks, a consistent en passant file, clocks in range, and a FEN text that reads back
 // to the identical board.
 void require_sound(const chess::Board& board, std::string_view how);

@@ -4,8 +4,9 @@
 //
 // Checked: the text is refused exactly when the move grammar refuses it; a read move keeps
 // the text's squares and promotion, changing only a castling destination; is_legal agrees
-// with generation; every legal move, the text's included, plays into a sound board; and the
-// texts written for the legal moves are distinct and each reads back to its own move.
+// with generation; every legal move, the text's included, plays into a sound board, and into
+// the same board with its key kept move by move; and the texts written for the legal moves
+// are distinct and each reads back to its own move.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "checks.h"
+#include "chess/keys.h"
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/uci.h"
@@ -105,6 +107,15 @@ void check_every_legal_move(const Board& board, const std::string& shown) {
         Board next = board;
         chess::play_unchecked(next, m);
         fuzz::require_sound(next, "after " + text);
+        // The key kept move by move equals the key of the board reached, which is the plain
+        // move's board in every other field.
+        Board keyed = board;
+        keyed.hash = chess::compute_hash(board);
+        chess::play_keeping_key(keyed, m);
+        fuzz::require(keyed.hash == chess::compute_hash(keyed), "the key kept by the move differs from a fresh one",
+                      shown + " " + text);
+        keyed.hash = next.hash;
+        fuzz::require(keyed == next, "keeping the key changes the move's board", shown + " " + text);
     }
 }
 

@@ -29,6 +29,16 @@ inline ::testing::AssertionResult returned_fen_reads_back(const Board& b) {
     return ::testing::AssertionSuccess();
 }
 
+// A board with its position key, as only the core's tests keep it, and without.
+inline Board keyed(Board b) {
+    b.hash = compute_hash(b);
+    return b;
+}
+inline Board unkeyed(Board b) {
+    b.hash = 0;
+    return b;
+}
+
 // Every position a test loads also proves that its returned FEN reads back.
 inline Board load(const std::string& fen) {
     const auto b = read_fen(fen);

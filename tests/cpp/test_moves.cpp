@@ -137,12 +137,15 @@ TEST_P(PlayUnchecked, KeepsEveryFieldExact) {
     const auto m = parse_uci_move(b, GetParam().uci);
     ASSERT_TRUE(m.ok());
     ASSERT_TRUE(is_legal(b, m.value())) << GetParam().uci;
+    Board with_key = test::keyed(b);
     play_unchecked(b, m.value());
     EXPECT_EQ(to_fen(b), GetParam().after);
     const CheckersAndPins cp = calculate_checkers_and_pins(b, b.side_to_move);
     EXPECT_EQ(b.checkers, cp.checkers);
     EXPECT_EQ(b.pinned, cp.pinned);
-    EXPECT_EQ(b.hash, compute_hash(b));
+    play_keeping_key(with_key, m.value());
+    EXPECT_EQ(with_key.hash, compute_hash(with_key));
+    EXPECT_TRUE(test::unkeyed(with_key) == b);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -88,8 +88,8 @@ void check_position(const Board& b, bool full_legality_sweep) {
     // The file-letter form names every right exactly, so it reads back to the same record.
     const auto again = from_fen(to_fen(b, true), true);
     ASSERT_TRUE(again.ok()) << to_fen(b, true);
-    ASSERT_TRUE(again.value() == b) << to_fen(b, true);
-    ASSERT_TRUE(test::returned_fen_reads_back(b));
+    ASSERT_TRUE(again.value() == test::unkeyed(b)) << to_fen(b, true);
+    ASSERT_TRUE(test::returned_fen_reads_back(test::unkeyed(b)));
 
     const MoveList legal = legal_moves_vec(b);
     ASSERT_EQ(count_moves(b), legal.size()) << to_fen(b, true);
@@ -106,8 +106,9 @@ void check_position(const Board& b, bool full_legality_sweep) {
     if (full_legality_sweep) test::expect_is_legal_agrees_with_generation(b);
 }
 
-// Random games from standard and rook-file starting positions: after every move the
-// incremental fields equal their recomputation, and legality agrees with generation.
+// Random games from standard and rook-file starting positions, with a pass now and then:
+// after every move the incremental fields equal their recomputation, and legality agrees with
+// generation.
 TEST(Playouts, IncrementalStateMatchesRecomputation) {
     const char* starts[] = {
         "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
@@ -121,14 +122,24 @@ TEST(Playouts, IncrementalStateMatchesRecomputation) {
     std::mt19937_64 rng(20261208);
     int positions = 0;
     for (int game = 0; game < 140; ++game) {
-        Board b = load(starts[game % std::size(starts)]);
+        Board b = test::keyed(load(starts[game % std::size(starts)]));
         for (int ply = 0; ply < 160; ++ply) {
             check_position(b, ply % 8 == 0);
             if (HasFatalFailure()) return;
             ++positions;
             const MoveList legal = legal_moves_vec(b);
             if (legal.empty()) break;
-            play_unchecked(b, legal[rng() % legal.size()]);
+            // The module's plain moves and passes give the same boards but for the key.
+            Board plain = test::unkeyed(b);
+            if (ply % 10 == 5 && b.checkers.empty()) {
+                null_move_keeping_key(b);
+                null_move(plain);
+            } else {
+                const Move m = legal[rng() % legal.size()];
+                play_keeping_key(b, m);
+                play_unchecked(plain, m);
+            }
+            ASSERT_TRUE(test::unkeyed(b) == plain) << to_fen(plain, true);
         }
     }
     EXPECT_GT(positions, 5000);
