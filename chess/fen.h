@@ -1,7 +1,9 @@
 // A position record's FEN form: reading it from text and writing it back.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,5 +29,12 @@ std::string to_fen(const Board& board, bool file_letter_castling = false);
 // Writes into a buffer of at least MAX_FEN_LENGTH bytes; returns the end position.
 constexpr std::size_t MAX_FEN_LENGTH = 96;
 char* write_fen(char* out, const Board& board, bool file_letter_castling = false);
+
+// The writer's first step: each rank's piece letters, rank r in word r and file f in byte f,
+// as the low six bits of the letter (the writer adds the 0x40) and 0 on an empty square. Made
+// in vector registers; the table form is the reference it is tested against.
+using RankLetters = std::array<std::uint64_t, 8>;
+RankLetters rank_letters(const Board& board);
+RankLetters rank_letters_by_table(const Board& board);
 
 }  // namespace chess

@@ -1,14 +1,18 @@
 // Writing a position record as FEN text.
 //
 // Each rank is built as one 64-bit word of eight characters, one byte per file, with no branch
-// on the pieces: the letters come from six bit planes spread to bytes, the digits of the empty
-// runs from a table by the rank's occupancy, and the bytes of each run after its first are then
-// squeezed out in three shifts (by 1, 2 and 4 bytes) whose byte masks the same table holds.
+// on the pieces: the letters come from six bit planes turned into bytes, the digits of the
+// empty runs from a table by the rank's occupancy, and the bytes of each run after its first
+// are then squeezed out in three shifts (by 1, 2 and 4 bytes) whose byte masks the same table
+// holds. Two ranks go through these steps side by side in one 16-byte vector: the compilers'
+// vector extension, which both shipped targets' baselines (SSE2, AdvSIMD) carry out with no
+// flag.
 #include "fen.h"
 
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace chess {
 
@@ -108,14 +112,34 @@ constexpr std::array<CastlingText, 16> make_castling_texts() {
 }
 constexpr std::array<CastlingText, 16> CASTLING_TEXTS = make_castling_texts();
 
-}  // namespace
+using Bytes = std::uint8_t __attribute__((vector_size(16)));
+using Halves = std::uint16_t __attribute__((vector_size(16)));
+using Singles = std::uint32_t __attribute__((vector_size(16)));
+using Quads = std::uint64_t __attribute__((vector_size(16)));
 
-char* write_fen(char* out, const Board& b, bool file_letter_castling) {
-    // Bit planes of the letters' ASCII codes: P 0x50, N 0x4E, B 0x42, R 0x52, Q 0x51, K 0x4B,
-    // 0x20 more for Black, and the 0x40 of every letter from the rank's table.
+// The lanes of the low halves of `a` and `b` taken in turn (or of the high halves): the
+// steps of a transpose.
+template <class V, bool High, std::size_t... I>
+V interleaved(V a, V b, std::index_sequence<I...>) {
+    constexpr int n = int(sizeof(V) / sizeof(a[0])), start = High ? n / 2 : 0;
+    return __builtin_shufflevector(a, b, (I % 2 ? n + start + int(I / 2) : start + int(I / 2))...);
+}
+template <class V>
+V interleave_low(V a, V b) {
+    return interleaved<V, false>(a, b, std::make_index_sequence<sizeof(V) / sizeof(a[0])>());
+}
+template <class V>
+V interleave_high(V a, V b) {
+    return interleaved<V, true>(a, b, std::make_index_sequence<sizeof(V) / sizeof(a[0])>());
+}
+
+// Bit planes of the letters' ASCII codes: P 0x50, N 0x4E, B 0x42, R 0x52, Q 0x51, K 0x4B,
+// 0x20 more for Black, and the 0x40 of every letter from the rank's table.
+using Planes = std::array<std::uint64_t, 6>;
+Planes letter_planes(const Board& b) {
     const std::uint64_t pawns = b.pieces[0].bits, knights = b.pieces[1].bits, bishops = b.pieces[2].bits,
                         rooks = b.pieces[3].bits, queens = b.pieces[4].bits, kings = b.pieces[5].bits;
-    const std::uint64_t planes[6] = {
+    return {
         queens | kings,                     // 0x01
         knights | bishops | rooks | kings,  // 0x02
         knights,                            // 0x04
@@ -123,19 +147,65 @@ char* write_fen(char* out, const Board& b, bool file_letter_castling) {
         pawns | rooks | queens,             // 0x10
         b.colors[1].bits,                   // 0x20
     };
+}
+
+// Ranks 2q and 2q + 1 in the two halves of pair q. The planes' bytes are first transposed into
+// one word a rank, holding the rank's byte of each plane (plane k in byte k), in three rounds of
+// interleaving; then each word, read as an 8 x 8 matrix of bits, is transposed in three rounds
+// of exchanges, so that byte f holds file f's bit of each plane.
+std::array<Quads, 4> letter_pairs(const Board& b) {
+    const Planes p = letter_planes(b);
+    const Bytes u01 = interleave_low(Bytes(Quads{p[0], 0}), Bytes(Quads{p[1], 0})),
+                u23 = interleave_low(Bytes(Quads{p[2], 0}), Bytes(Quads{p[3], 0})),
+                u45 = interleave_low(Bytes(Quads{p[4], 0}), Bytes(Quads{p[5], 0}));
+    const Halves v0 = interleave_low(Halves(u01), Halves(u23)), v1 = interleave_high(Halves(u01), Halves(u23)),
+                 v2 = interleave_low(Halves(u45), Halves{}), v3 = interleave_high(Halves(u45), Halves{});
+    std::array<Quads, 4> pairs = {
+        Quads(interleave_low(Singles(v0), Singles(v2))), Quads(interleave_high(Singles(v0), Singles(v2))),
+        Quads(interleave_low(Singles(v1), Singles(v3))), Quads(interleave_high(Singles(v1), Singles(v3)))};
+    for (Quads& x : pairs) {
+        x = (x & 0xAA55AA55AA55AA55ULL) | ((x & 0x00AA00AA00AA00AAULL) << 7) | ((x >> 7) & 0x00AA00AA00AA00AAULL);
+        x = (x & 0xCCCC3333CCCC3333ULL) | ((x & 0x0000CCCC0000CCCCULL) << 14) | ((x >> 14) & 0x0000CCCC0000CCCCULL);
+        x = (x & 0xF0F0F0F00F0F0F0FULL) | ((x & 0x00000000F0F0F0F0ULL) << 28) | ((x >> 28) & 0x00000000F0F0F0F0ULL);
+    }
+    return pairs;
+}
+
+}  // namespace
+
+RankLetters rank_letters(const Board& board) {
+    const std::array<Quads, 4> pairs = letter_pairs(board);
+    RankLetters out;
+    std::memcpy(out.data(), pairs.data(), sizeof out);
+    return out;
+}
+
+RankLetters rank_letters_by_table(const Board& board) {
+    const Planes planes = letter_planes(board);
+    RankLetters out{};
+    for (unsigned rank = 0; rank < 8; ++rank)
+        for (unsigned k = 0; k < planes.size(); ++k) out[rank] |= SPREAD[(planes[k] >> (8 * rank)) & 0xFF] << k;
+    return out;
+}
+
+char* write_fen(char* out, const Board& b, bool file_letter_castling) {
+    const std::array<Quads, 4> letters = letter_pairs(b);
     const std::uint64_t occ = b.occupied().bits;
-    for (int rank = 7; rank >= 0; --rank) {
-        const unsigned shift = unsigned(8 * rank);
-        const RankText& t = RANK_TEXTS[(occ >> shift) & 0xFF];
-        std::uint64_t w = t.fixed;
-        for (unsigned k = 0; k < 6; ++k) w |= SPREAD[(planes[k] >> shift) & 0xFF] << k;
-        w = (w & ~t.move[0]) | ((w & t.move[0]) >> 8);
-        w = (w & ~t.move[1]) | ((w & t.move[1]) >> 16);
-        w = (w & ~t.move[2]) | ((w & t.move[2]) >> 32);
-        store8(out, w);
-        out += t.length;
+    for (int q = 3; q >= 0; --q) {
+        const RankText& low = RANK_TEXTS[(occ >> (16 * q)) & 0xFF];
+        const RankText& high = RANK_TEXTS[(occ >> (16 * q + 8)) & 0xFF];
+        Quads w = letters[q] | Quads{low.fixed, high.fixed};
+        for (unsigned stage = 0; stage < 3; ++stage) {
+            const Quads move = {low.move[stage], high.move[stage]};
+            w = (w & ~move) | ((w & move) >> (8u << stage));
+        }
+        store8(out, w[1]);
+        out += high.length;
+        *out++ = '/';
+        store8(out, w[0]);
+        out += low.length;
         *out = '/';
-        out += rank != 0;
+        out += q != 0;
     }
     out[0] = ' ';
     out[1] = color_char(b.side_to_move);

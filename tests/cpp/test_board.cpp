@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,22 @@ TEST(FenWriting, StandardLettersNameOnlyTheCornerRooks) {
     EXPECT_EQ(to_fen(b.value(), true), "1r2k3/8/8/8/8/8/8/4K3 w b - 0 1");
     for (const char* corners : {START, "4k3/8/8/8/8/8/8/RK5R w AH - 0 1", "4k3/8/8/8/8/8/8/4K3 w - - 0 1"})
         EXPECT_TRUE(standard_letters_name_rights(read_fen(corners).value())) << corners;
+}
+
+// Any contents of the squares, not only those of legal positions: each square gets one of the
+// twelve pieces or nothing, at random.
+TEST(FenWriting, VectorLettersEqualTheTableForm) {
+    std::mt19937_64 rng(20261209);
+    for (int n = 0; n < 100000; ++n) {
+        Board b;
+        for (unsigned sq = 0; sq < 64; ++sq) {
+            const unsigned what = unsigned(rng() % (n % 2 ? 13 : 40));  // sparse boards too
+            if (what >= 12) continue;
+            b.pieces[what % PIECE_KINDS] |= BitBoard::from(Square(sq));
+            b.colors[what / PIECE_KINDS] |= BitBoard::from(Square(sq));
+        }
+        ASSERT_EQ(rank_letters(b), rank_letters_by_table(b)) << to_fen(b, true);
+    }
 }
 
 TEST(PositionKey, TellsSideAndRightsApartAndIsNotKeptByReading) {
