@@ -9,6 +9,7 @@
 // flag.
 #include "fen.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -93,6 +94,28 @@ char* write_decimal(char* out, unsigned v) {
     return out + length;
 }
 
+// The halfmove clock, 0 to 100, whole from a table: the text in the low bytes, the length in
+// the top one.
+constexpr std::array<std::uint64_t, 101> make_clock_texts() {
+    std::array<std::uint64_t, 101> t{};
+    for (unsigned v = 0; v <= 100; ++v) {
+        const unsigned length = 1 + (v >= 10) + (v >= 100);
+        std::uint64_t text = 0;
+        for (unsigned i = 0, rest = v; i < length; ++i, rest /= 10)
+            text |= std::uint64_t('0' + rest % 10) << (8 * (length - 1 - i));
+        t[v] = text | std::uint64_t(length) << 56;
+    }
+    return t;
+}
+constexpr std::array<std::uint64_t, 101> CLOCK_TEXTS = make_clock_texts();
+
+char* write_clock(char* out, std::uint8_t v) {
+    // Every board holds at most 100; the bound keeps a broken one inside the table.
+    const std::uint64_t t = CLOCK_TEXTS[std::min<unsigned>(v, 100)];
+    store8(out, t);
+    return out + (t >> 56);
+}
+
 // The standard castling field by rights held: bit 0 White's short, 1 White's long, 2 and 3
 // Black's.
 struct CastlingText {
@@ -163,11 +186,12 @@ std::array<Quads, 4> letter_pairs(const Board& b) {
     std::array<Quads, 4> pairs = {
         Quads(interleave_low(Singles(v0), Singles(v2))), Quads(interleave_high(Singles(v0), Singles(v2))),
         Quads(interleave_low(Singles(v1), Singles(v3))), Quads(interleave_high(Singles(v1), Singles(v3)))};
-    for (Quads& x : pairs) {
-        x = (x & 0xAA55AA55AA55AA55ULL) | ((x & 0x00AA00AA00AA00AAULL) << 7) | ((x >> 7) & 0x00AA00AA00AA00AAULL);
-        x = (x & 0xCCCC3333CCCC3333ULL) | ((x & 0x0000CCCC0000CCCCULL) << 14) | ((x >> 14) & 0x0000CCCC0000CCCCULL);
-        x = (x & 0xF0F0F0F00F0F0F0FULL) | ((x & 0x00000000F0F0F0F0ULL) << 28) | ((x >> 28) & 0x00000000F0F0F0F0ULL);
-    }
+    // Each round swaps the bits of `mask` with those `shift` places above them.
+    const auto swap = [](Quads x, std::uint64_t mask, unsigned shift) {
+        const Quads t = (x ^ (x >> shift)) & mask;
+        return x ^ t ^ (t << shift);
+    };
+    for (Quads& x : pairs) x = swap(swap(swap(x, 0x00AA00AA00AA00AAULL, 7), 0x0000CCCC0000CCCCULL, 14), 0x00000000F0F0F0F0ULL, 28);
     return pairs;
 }
 
@@ -235,7 +259,7 @@ char* write_fen(char* out, const Board& b, bool file_letter_castling) {
     else
         *out++ = '-';
     *out++ = ' ';
-    out = write_decimal(out, b.halfmove_clock);
+    out = write_clock(out, b.halfmove_clock);
     *out++ = ' ';
     return write_decimal(out, b.fullmove_number);
 }
