@@ -151,15 +151,14 @@ Placement read_placement(const char* p, const char* end) {
     out.ok = short_enough && !counter(counts, BAD) && slashes <= 7 && squares == 8 * (slashes + 1) &&
              sets[GROUP_END] == group_ends;
     const unsigned shift = unsigned(7 - (slashes & 7)) * 8;
+    // Turned over once a finished set, not once a set of the loop.
     std::uint64_t white = 0, black = 0;
     for (unsigned k = 0; k < PIECE_KINDS; ++k) {
-        const std::uint64_t white_kind = turned_over(sets[k]) >> shift,
-                            black_kind = turned_over(sets[PIECE_KINDS + k]) >> shift;
-        out.pieces[k] = BitBoard{white_kind | black_kind};
-        white |= white_kind;
-        black |= black_kind;
+        out.pieces[k] = BitBoard{turned_over(sets[k] | sets[PIECE_KINDS + k]) >> shift};
+        white |= sets[k];
+        black |= sets[PIECE_KINDS + k];
     }
-    out.colors = {BitBoard{white}, BitBoard{black}};
+    out.colors = {BitBoard{turned_over(white) >> shift}, BitBoard{turned_over(black) >> shift}};
     return out;
 }
 
