@@ -224,9 +224,9 @@ def test_game_cut_off_at_the_end_of_the_file(tmp_path):
 
 # --- Chess960 castling in FEN tags -----------------------------------------------------------
 def walker_module():
-    spec = importlib.util.spec_from_file_location("walk_games", WALKER)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("walk_games", WALKER)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
