@@ -175,7 +175,7 @@ Planes letter_planes(const Board& b) {
 // Ranks 2q and 2q + 1 in the two halves of pair q. The planes' bytes are first transposed into
 // one word a rank, holding the rank's byte of each plane (plane k in byte k), in three rounds of
 // interleaving; then each word, read as an 8 x 8 matrix of bits, is transposed in three rounds
-// of exchanges, so that byte f holds file f's bit of each plane.
+// of bit swaps, so that byte f holds file f's bit of each plane.
 std::array<Quads, 4> letter_pairs(const Board& b) {
     const Planes p = letter_planes(b);
     const Bytes u01 = interleave_low(Bytes(Quads{p[0], 0}), Bytes(Quads{p[1], 0})),
@@ -191,7 +191,11 @@ std::array<Quads, 4> letter_pairs(const Board& b) {
         const Quads t = (x ^ (x >> shift)) & mask;
         return x ^ t ^ (t << shift);
     };
-    for (Quads& x : pairs) x = swap(swap(swap(x, 0x00AA00AA00AA00AAULL, 7), 0x0000CCCC0000CCCCULL, 14), 0x00000000F0F0F0F0ULL, 28);
+    for (Quads& x : pairs) {
+        x = swap(x, 0x00AA00AA00AA00AAULL, 7);
+        x = swap(x, 0x0000CCCC0000CCCCULL, 14);
+        x = swap(x, 0x00000000F0F0F0F0ULL, 28);
+    }
     return pairs;
 }
 
