@@ -44,29 +44,25 @@ constexpr std::uint64_t COUNTER_MASK = 0x7F;  // each counter after SQUARES hold
 
 constexpr std::uint64_t counter(std::uint64_t total, Counter c) { return total >> c & COUNTER_MASK; }
 
-struct PlacementTables {
-    std::uint64_t entry[256];
-};
-
-constexpr PlacementTables make_placement_tables() {
-    PlacementTables t{};
+constexpr std::array<std::uint64_t, 256> make_placement_entries() {
+    std::array<std::uint64_t, 256> entry{};
     for (unsigned ch = 0; ch < 256; ++ch)
-        t.entry[ch] = std::uint64_t(NO_PIECE) << SET |
+        entry[ch] = std::uint64_t(NO_PIECE) << SET |
                       std::uint64_t(!(ch == '/' || (ch >= '0' && ch <= '9'))) << BAD;
-    for (unsigned d = 0; d <= 9; ++d) t.entry['0' + d] |= d;
-    t.entry[unsigned('/')] = std::uint64_t(GROUP_END) << SET | std::uint64_t(1) << SLASHES;
+    for (unsigned d = 0; d <= 9; ++d) entry['0' + d] |= d;
+    entry[unsigned('/')] = std::uint64_t(GROUP_END) << SET | std::uint64_t(1) << SLASHES;
     for (std::uint8_t p = 0; p < PIECE_KINDS; ++p)
         for (const unsigned c : {0u, 1u}) {
             const unsigned ch = std::uint8_t(fen_piece_char(Color(c), Piece(p)));
             std::uint64_t e = std::uint64_t(c * PIECE_KINDS + p) << SET | 1;
             e |= std::uint64_t(1) << (c ? BLACK_PIECES : WHITE_PIECES);
             if (p == index(Piece::Pawn)) e |= std::uint64_t(1) << (c ? BLACK_PAWNS : WHITE_PAWNS);
-            t.entry[ch] = e;
+            entry[ch] = e;
         }
-    return t;
+    return entry;
 }
 
-constexpr PlacementTables PLACEMENT = make_placement_tables();
+constexpr std::array<std::uint64_t, 256> PLACEMENT = make_placement_entries();
 
 // Rank 1 becomes rank 8 and rank 8 rank 1: the bytes of the set in reverse order.
 constexpr std::uint64_t turned_over(std::uint64_t set) {
@@ -114,7 +110,6 @@ Placement read_placement(const char* p, const char* end) {
     std::uint64_t sets[PLACEMENT_SETS];
     std::memcpy(sets, NO_SETS, sizeof sets);
     std::uint64_t counts = 0;
-    const PlacementTables& t = PLACEMENT;
     bool short_enough = std::size_t(stop - p) <= MAX_PLACEMENT;
     const char* last = stop;
     char kept[MAX_PLACEMENT];
@@ -135,7 +130,7 @@ Placement read_placement(const char* p, const char* end) {
         // Unrolled: the loop's own count and test cost as much as a character's work.
 #pragma GCC unroll 4
         for (; p != last; ++p) {
-            const std::uint64_t e = t.entry[std::uint8_t(*p)];
+            const std::uint64_t e = PLACEMENT[std::uint8_t(*p)];
             // A square counted past the board only ever belongs to a failing text, so it is
             // folded back onto the board until the final test refuses it.
             sets[e >> SET] |= SQUARE_BITS[counts & 63];

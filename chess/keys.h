@@ -48,25 +48,18 @@ constexpr std::uint64_t black_to_move() { return KEYS.black; }
 
 }  // namespace keys
 
-// Everything in the key but the pieces: castling rights, en passant file, side to move.
-inline std::uint64_t compute_hash_of_state(const Board& board) {
+inline std::uint64_t compute_hash(const Board& board) {
     std::uint64_t h = 0;
     for (unsigned c = 0; c < 2; ++c) {
         const CastleRights& r = board.castle_rights[c];
         if (r.short_) h ^= keys::castle(Color(c), *r.short_);
         if (r.long_) h ^= keys::castle(Color(c), *r.long_);
-    }
-    if (board.en_passant) h ^= keys::en_passant(*board.en_passant);
-    if (board.side_to_move == Color::Black) h ^= keys::black_to_move();
-    return h;
-}
-
-inline std::uint64_t compute_hash(const Board& board) {
-    std::uint64_t h = compute_hash_of_state(board);
-    for (unsigned c = 0; c < 2; ++c)
         for (unsigned p = 0; p < PIECE_KINDS; ++p)
             for (const Square s : board.colored_pieces(Color(c), Piece(p)))
                 h ^= keys::piece(Color(c), Piece(p), s);
+    }
+    if (board.en_passant) h ^= keys::en_passant(*board.en_passant);
+    if (board.side_to_move == Color::Black) h ^= keys::black_to_move();
     return h;
 }
 

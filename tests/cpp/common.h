@@ -13,6 +13,7 @@
 #include "chess/fen.h"
 #include "chess/keys.h"
 #include "chess/movegen.h"
+#include "operation.h"
 
 namespace chess::test {
 
@@ -22,7 +23,7 @@ inline constexpr const char* START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBN
 // rooks), read as the module reads every FEN, is that board again: pieces, side, rights by
 // rook file, en passant, clocks.
 inline ::testing::AssertionResult returned_fen_reads_back(const Board& b) {
-    const std::string text = to_fen(b, !standard_letters_name_rights(b));
+    const std::string text(morvek::returned_fen(b).view());
     const auto again = read_fen(text);
     if (!again) return ::testing::AssertionFailure() << text << " -> " << debug_name(again.error());
     if (!(again.value() == b)) return ::testing::AssertionFailure() << text << " reads as another board";
