@@ -4,7 +4,8 @@
 // Checked: refusals carry their exact message with the caller's text; the three operations
 // that read a move accept the same texts; every FEN the module writes reads back as the very
 // position it was written from; listings are in rising square order and match the board; and SAN
-// written for a move reads back to that move's listed text, which plays into the same position.
+// written for a move reads back to that move's listed text, which plays into the same position;
+// exchange values stay between what the move takes and that minus the moving piece.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include "chess/uci.h"
 #include "operation.h"
 #include "san.h"
+#include "see/see.h"
 
 namespace {
 
@@ -136,6 +138,27 @@ void check_attackers(const Board& board, std::string_view sq, std::string_view c
     }
 }
 
+// Whoever is to capture may stop instead, so the exchange never gives the mover more than the
+// move takes, nor less than that minus the moving piece (given up at worst, never more).
+void require_exchange_bounds(const Board& board, const chess::Move& move, int value,
+                             const std::string& shown) {
+    if (board.is_castling(move)) {
+        fuzz::require(value == 0, "castling has an exchange value", shown);
+        return;
+    }
+    int taken = 0;
+    if (const auto victim = board.piece_on(move.to))
+        taken = chess::exchange_value(*victim);
+    else if (board.piece_on(move.from) == chess::Piece::Pawn && board.en_passant &&
+             move.to == chess::en_passant_on(board.side_to_move, *board.en_passant).target)
+        taken = chess::exchange_value(chess::Piece::Pawn);
+    const int mover = chess::exchange_value(*board.piece_on(move.from));
+    fuzz::require(value <= taken, "see_move gives more than the move takes",
+                  shown + " " + std::to_string(value) + " > " + std::to_string(taken));
+    fuzz::require(value >= taken - mover, "see_move loses more than the moving piece",
+                  shown + " " + std::to_string(value) + " < " + std::to_string(taken - mover));
+}
+
 // apply_uci, uci_to_san and see_move on one move text: the same texts are read, the same
 // moves are legal, and each refusal has its own message.
 void check_move_text(const Board& board, std::string_view uci,
@@ -173,6 +196,7 @@ void check_move_text(const Board& board, std::string_view uci,
                   "apply_uci wrote a FEN that does not read back as the position played",
                   shown + " -> " + fen);
     fuzz::require(value(see) % 100 == 0, "see_move not in whole pawns", shown);
+    require_exchange_bounds(board, chess::parse_uci_move(board, uci).value(), value(see), shown);
 
     // The SAN, read back, names a listed move that plays into the same position.
     const std::string written = text(value(san));

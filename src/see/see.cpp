@@ -91,8 +91,9 @@ std::int32_t see(const Board& board, Square from, Square to) {
         if (depth == GAIN_LIST_SIZE - 1) invariant_failure("SEE: gain list is full");
         ++depth;
         gain[depth] = exchange_value(on_target) - previous;
-        // Neither stopping nor capturing can help this side any more; the entry still counts.
-        if (std::max(-previous, gain[depth]) < 0) break;
+        // No cut-off here even when this capture looks hopeless: the answer to it may cost
+        // the other side more, and only the back-propagation below weighs each side's
+        // choice to stop against everything that follows.
         previous = gain[depth];
         occupied = occupied.without(attacker.square);
         on_target = attacker.piece;

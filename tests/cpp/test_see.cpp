@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Exchange,
     ::testing::Values(
         ExchangeCase{"7k/8/8/3n4/8/8/8/K2R4 w - - 0 1", "d1d5", 300},
-        // The pawn's recapture is pruned but still counted.
+        // The pawn's recapture ends the exchange: 300 - 100.
         ExchangeCase{"7k/8/2p5/3n4/4P3/8/8/K7 w - - 0 1", "e4d5", 200},
         ExchangeCase{"7k/8/4p3/3p4/8/8/8/K2Q4 w - - 0 1", "d1d5", -800},
         ExchangeCase{"7k/8/8/8/8/5N2/8/K7 w - - 0 1", "f3g5", 0},
@@ -64,12 +64,16 @@ INSTANTIATE_TEST_SUITE_P(
         ExchangeCase{"4k3/5p2/8/8/8/5Q2/8/K7 w - - 0 1", "f3f7", -800},
         ExchangeCase{"4k3/5p2/8/8/2B5/5Q2/8/K7 w - - 0 1", "f3f7", 100},
         ExchangeCase{"4k3/5p2/8/3Q4/2B5/8/8/K7 w - - 0 1", "d5f7", 100},
-        // The king rule shows when the king's capture would be pruned: a king recapture
-        // onto the defended d5 would have turned 300 into 200.
+        // The king may take back on the undefended d5, not on the defended one.
         ExchangeCase{"8/8/4k3/3n4/4P3/8/8/K7 w - - 0 1", "e4d5", 200},
         ExchangeCase{"8/8/4k3/3n4/4P3/8/8/K2R4 w - - 0 1", "e4d5", 300},
-        // Entries 100, 400, -300: the bishop's capture is pruned but counted.
-        ExchangeCase{"7k/8/4pn2/3p4/8/1B6/8/K2R4 w - - 0 1", "d1d5", -300},
+        // Bxd5 would be answered by Nxd5, so White stops after exd5: the rook for a pawn.
+        ExchangeCase{"7k/8/4pn2/3p4/8/1B6/8/K2R4 w - - 0 1", "d1d5", -400},
+        // exd5 cxd5 Nxd5: the rook for nothing, which a cut-off after cxd5 would miss.
+        ExchangeCase{"4k3/8/2p5/3r4/4P3/2N5/8/4K3 w - - 0 1", "e4d5", 500},
+        ExchangeCase{"4k3/8/2p5/3n4/4P3/2N5/8/4K3 w - - 0 1", "e4d5", 300},
+        // Qxf5 Rxf5 Rxf5 Qxf5: Black's queen for a pawn.
+        ExchangeCase{"k4r2/8/6q1/5P2/8/7Q/8/K4R2 b - - 0 1", "g6f5", -800},
         // En passant; the taken pawn's square stops blocking the file, for either mover.
         ExchangeCase{"7k/8/8/3pP3/8/8/8/K7 w - d6 0 1", "e5d6", 100},
         ExchangeCase{"7k/8/8/3pP3/8/7K/8/3r4 w - d6 0 1", "e5d6", 0},
@@ -85,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExchangeCase{"1k6/8/8/8/8/8/8/4K2R w K - 0 1", "e1h1", 0},
         ExchangeCase{"7k/8/8/8/8/8/8/K7 w - - 0 1", "a1b1", 0},
         // The bishop on d3 (index 19) takes before the knight on e3 (index 20) and opens the
-        // diagonal for the bishop on c2; taking with the knight first would give -500.
-        ExchangeCase{"7k/8/8/2R5/8/3bn3/2B5/K7 w - - 0 1", "c5f5", -200}));
+        // diagonal for the bishop on c2, whose capture the knight answers: the rook is lost.
+        ExchangeCase{"7k/8/8/2R5/8/3bn3/2B5/K7 w - - 0 1", "c5f5", -500}));
 
 // The side comes from the moving piece, not from the side to move.
 TEST(Exchange, MoverOfTheOtherSideIsAnsweredByTheSideToMove) {
@@ -141,7 +145,7 @@ TEST(Exchange, BrokenFromSquareIsAnInvariantFailure) {
 }
 
 // Knights on all eight knight squares of d4 and queens along its lines, each line held by one
-// side, so every capture is at least as valuable as the one before and none is pruned: a white
+// side, so every capture is at least as valuable as the one before: a white
 // knight from b3 starts, the knights alternate, then the queens.
 Board crowded_d4(bool with_extra_white_queens) {
     using S = Square;

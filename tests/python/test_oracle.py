@@ -1,5 +1,5 @@
-"""legal_moves, apply_uci, is_check, null_move_fen and attackers compared with python-chess on
-the positions of seeded random games, standard and Chess960.
+"""legal_moves, apply_uci, is_check, null_move_fen, attackers and see_move compared with
+python-chess on the positions of seeded random games, standard and Chess960.
 
 Where the two differ by design, the expected value is derived from python-chess's answer:
 - move order: ours is the fixed generation order, rebuilt here from python-chess's moves and
@@ -22,7 +22,7 @@ import chess
 import pytest
 
 from conftest import value_error
-from morvek_board import apply_uci, attackers, is_check, legal_moves, null_move_fen, side_to_move
+from morvek_board import apply_uci, attackers, is_check, legal_moves, null_move_fen, see_move, side_to_move
 
 PLIES = 80
 GAMES = [(False, seed) for seed in range(5)] + [(True, seed) for seed in range(8)]
@@ -243,3 +243,50 @@ def test_walking_a_game_on_returned_fens(chess960, seed):
             move = pick(rng, board)
             fen = apply_uci(fen, our_text(board, move))
             board.push(move)
+
+
+EXCHANGE_VALUES = {chess.PAWN: 100, chess.KNIGHT: 300, chess.BISHOP: 300, chess.ROOK: 500, chess.QUEEN: 900, chess.KING: 20000}
+
+
+def best_continuation(board, square, side, at_stake):
+    """What `side` gains at best from the exchange on `square`, where a piece worth `at_stake`
+    stands, if it may also stop at once (0). Pieces leave `board` as they capture, so sliders
+    behind them join in. Only the capture itself is a choice: who takes is always the least
+    valuable attacker, the lowest square among equals, and a king never takes on a square the
+    other side still reaches."""
+    found = board.attackers(side, square)
+    if not found:
+        return 0
+    taker = min(found, key=lambda s: (EXCHANGE_VALUES[board.piece_type_at(s)], s))
+    kind = board.piece_type_at(taker)
+    board.remove_piece_at(taker)
+    if kind == chess.KING and board.attackers(not side, square):
+        return 0
+    return max(0, at_stake - best_continuation(board, square, not side, EXCHANGE_VALUES[kind]))
+
+
+def exchange_played_out(board, move):
+    if board.is_castling(move):
+        return 0
+    played = board.copy(stack=False)
+    mover = played.piece_type_at(move.from_square)
+    if board.is_en_passant(move):
+        taken = EXCHANGE_VALUES[chess.PAWN]
+        played.remove_piece_at(move.to_square ^ 8)
+    else:
+        victim = played.piece_type_at(move.to_square)
+        taken = EXCHANGE_VALUES[victim] if victim else 0
+    played.remove_piece_at(move.from_square)
+    played.remove_piece_at(move.to_square)
+    return taken - best_continuation(played, move.to_square, not board.turn, EXCHANGE_VALUES[mover])
+
+
+@pytest.mark.parametrize("chess960, seed", GAMES)
+def test_exchange_values(chess960, seed):
+    """Every capture, and every fourth of the other moves, against the exchange played out."""
+    rng = random.Random(seed)
+    for board, fen in positions(chess960, seed):
+        for move in board.legal_moves:
+            if board.is_capture(move) or rng.random() < 0.25:
+                text = our_text(board, move)
+                assert see_move(fen, text) == exchange_played_out(board, move), (fen, text)
