@@ -71,13 +71,16 @@ bench-perft: build
 	$(PYTHON) bench/perft_vs_stockfish.py --perft $(BUILD_DIR)/perft --stockfish /usr/games/stockfish
 
 # Each operation's call cost against a floor extension that computes nothing (bench/floor.cpp),
-# on one position repeated and on distinct positions with python-chess beside them; the chart
-# of the distinct ones goes to BENCH_CHART. The benchmark's tools (bench/requirements.txt) live
-# in their own environment, installed again only when the requirements change.
+# on one position repeated and on distinct positions with python-chess beside them, and on the
+# distinct positions against the module built from the commit BENCH_BEFORE (default: the one
+# before HEAD; tools/build_before.sh builds each commit once); the chart of the distinct ones
+# goes to BENCH_CHART. The benchmark's tools (bench/requirements.txt) live in their own
+# environment, installed again only when the requirements change.
 BENCH_VENV := $(BUILD_DIR)/venvs/bench
 BENCH_JSON ?= $(BUILD_DIR)/bench-python.json
 BENCH_CHART ?= $(BUILD_DIR)/bench-python.png
 BENCH_ARGS ?=
+BENCH_BEFORE ?= HEAD~1
 
 bench-venv:
 	@if ! $(BENCH_VENV)/bin/python -c "" 2>/dev/null; then rm -rf $(BENCH_VENV); $(PYTHON) -m venv $(BENCH_VENV); fi
@@ -87,7 +90,9 @@ bench-venv:
 
 bench-python: build bench-venv
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target _floor
-	PYTHONPATH=$(abspath $(BUILD_DIR)) $(BENCH_VENV)/bin/python bench/python_surface.py --json $(BENCH_JSON) $(BENCH_ARGS)
+	before=$$(JOBS=$(JOBS) tools/build_before.sh $(BENCH_BEFORE) $(BUILD_DIR)/before) && \
+	PYTHONPATH=$(abspath $(BUILD_DIR)) $(BENCH_VENV)/bin/python bench/python_surface.py --json $(BENCH_JSON) \
+	    --before "$$before" $(BENCH_ARGS)
 	$(BENCH_VENV)/bin/python bench/chart.py $(BENCH_JSON) $(BENCH_CHART)
 
 # The module against the native chess packages on PyPI (bench/peers.py), function by function
@@ -112,6 +117,7 @@ bench-peers: build bench-peers-venv
 # examples/walk_games.py over copies of the sample with one process, two, a local Dask cluster of
 # two workers, and python-chess doing the same walk (bench/walk_games.py).
 WALK_BENCH_ARGS ?=
+BENCH_BEFORE ?= HEAD~1
 bench-walk: build bench-venv
 	PYTHONPATH=$(abspath $(BUILD_DIR)) $(BENCH_VENV)/bin/python bench/walk_games.py $(WALK_BENCH_ARGS)
 

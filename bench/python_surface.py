@@ -11,6 +11,9 @@ shape in turn; python-chess does the same work from the same FEN texts for compa
 case is timed for ours and for its floor, interleaved, best of several repeats. The tables give
 nanoseconds per call and the ratio; the summaries the geometric mean of the ratios and the
 largest one. `--json FILE` writes every row (bench/chart.py draws the distinct ones).
+`--before FILE` adds a third table: the distinct cases against an earlier build of the module
+(`make bench-python` builds the commit BENCH_BEFORE for it), both loaded in this process and
+alternated.
 """
 import argparse
 import json
@@ -57,13 +60,14 @@ CASES = [
 ]
 
 
-def shape_of(result):
+def shape_of(result, name):
     if isinstance(result, bool):
         return "bool", int(result), 0
     if isinstance(result, int):
         return "int", result, 0
     if isinstance(result, str):
-        return "str", 0, len(result)
+        # The colour word is made once and handed out again; other texts are new every call.
+        return "shared_str" if name == "side_to_move" else "str", 0, len(result)
     if result and isinstance(result[0], tuple):
         return "list_triple", len(result), 0
     return "list_str", len(result), len(result[0]) if result else 0
@@ -80,7 +84,7 @@ def time_repeated(number, repeat):
             fen = POSITIONS[pos]
             call_args = (fen,) + tuple(extra)
             ours = getattr(mb, name)
-            kind, count, length = shape_of(ours(*call_args))
+            kind, count, length = shape_of(ours(*call_args), name)
             _floor.shape(name, kind, count, length)
             floor = getattr(_floor, name)
             namespace = {"ours": ours, "floor": floor, "a": call_args}
@@ -302,7 +306,7 @@ def time_distinct(cases, repeat, pychess_repeat):
         if not ours_args:
             continue
         ours = getattr(mb, name)
-        _floor.shapes(name, [shape_of(ours(*a)) for a in ours_args])
+        _floor.shapes(name, [shape_of(ours(*a), name) for a in ours_args])
         floor = getattr(_floor, name)
         t_ours = t_floor = float("inf")
         for _ in range(repeat):  # interleaved; each pass starts the floor's shapes from the first
@@ -315,6 +319,47 @@ def time_distinct(cases, repeat, pychess_repeat):
         rows.append({"mode": "distinct", "function": name, "case": label or "all", "positions": len(ours_args),
                      "ours_ns": t_ours, "floor_ns": t_floor, "python_chess_ns": t_theirs})
     return rows
+
+
+def load_build(path):
+    """A second build of the module, from another file, beside the one imported above."""
+    import importlib.machinery
+    import importlib.util
+
+    loader = importlib.machinery.ExtensionFileLoader("morvek_board", path)
+    spec = importlib.util.spec_from_file_location("morvek_board", path, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def time_before_after(cases, before, repeat):
+    """This build against an earlier one on the distinct positions, alternated, best of
+    `repeat`."""
+    rows = []
+    for label, name, _ in DISTINCT_CASES:
+        ours_args, _ = cases[(label, name)]
+        if not ours_args:
+            continue
+        now, then = getattr(mb, name), getattr(before, name)
+        t_now = t_then = float("inf")
+        for _ in range(repeat):
+            t_then = min(t_then, loop_ns(then, ours_args))
+            t_now = min(t_now, loop_ns(now, ours_args))
+        rows.append({"mode": "before-after", "function": name, "case": label or "all",
+                     "positions": len(ours_args), "ours_ns": t_now, "before_ns": t_then})
+    return rows
+
+
+def print_before_after(title, rows):
+    print(title)
+    print("%-14s %-20s %9s %9s %6s" % ("function", "case", "before ns", "now ns", "ratio"))
+    for r in rows:
+        print("%-14s %-20s %9.0f %9.0f %6.2f" % (r["function"], r["case"], r["before_ns"], r["ours_ns"],
+                                                 r["ours_ns"] / r["before_ns"]))
+    ratios = [r["ours_ns"] / r["before_ns"] for r in rows]
+    geo = math.exp(sum(math.log(x) for x in ratios) / len(ratios))
+    print("geometric mean of ratios: %.2f; largest: %.2f\n" % (geo, max(ratios)))
 
 
 def summary(rows):
@@ -350,6 +395,7 @@ def main():
     ap.add_argument("--pychess-repeat", type=int, default=3)
     ap.add_argument("--mode", choices=("both", "repeated", "distinct"), default="both")
     ap.add_argument("--json", help="write every row to this file")
+    ap.add_argument("--before", help="an earlier build of the module to time this one against")
     args = ap.parse_args()
 
     rows = []
@@ -363,6 +409,10 @@ def main():
         distinct = time_distinct(cases, args.repeat, args.pychess_repeat)
         print_table("Distinct: %d positions from random games, a new one every call" % len(positions), distinct)
         rows += distinct
+        if args.before:
+            compared = time_before_after(cases, load_build(args.before), args.repeat)
+            print_before_after("Distinct positions, this build against %s" % args.before, compared)
+            rows += compared
     print("python %s, python-chess %s" % (sys.version.split()[0], chess.__version__))
     if args.json:
         with open(args.json, "w") as out:

@@ -46,10 +46,15 @@ template <class T>
 std::string text(const T& t) {
     return std::string(t.view());
 }
-template <class T>
-std::vector<std::string> texts(const std::vector<T>& list) {
+std::string text(const morvek::UciMove& move) { return text(morvek::uci_text(move.standard_form)); }
+std::vector<std::string> texts(const morvek::UciMoves& listed) {
     std::vector<std::string> out;
-    for (const T& item : list) out.push_back(text(item));
+    for (const chess::Move& m : listed.moves) out.push_back(text(morvek::uci_text(m)));
+    return out;
+}
+std::vector<std::string> texts(const morvek::SquareNames& names) {
+    std::vector<std::string> out;
+    for (const chess::Square s : names.squares) out.push_back(text(morvek::square_text(s)));
     return out;
 }
 
@@ -72,9 +77,7 @@ std::vector<std::string> legal_texts(const Board& board) {
 }
 
 void check_position_answers(const Board& board, const std::string& shown) {
-    const std::string side = morvek::side_to_move(board);
-    fuzz::require(side == (board.side_to_move == chess::Color::White ? "white" : "black"),
-                  "side_to_move", shown);
+    fuzz::require(morvek::side_to_move(board) == board.side_to_move, "side_to_move", shown);
     fuzz::require(morvek::is_check(board) == board.checkers.any(), "is_check", shown);
 
     const auto passed = morvek::null_move_fen(board);
@@ -92,14 +95,14 @@ void check_position_answers(const Board& board, const std::string& shown) {
                       shown + " -> " + fen);
     }
 
-    const auto pieces = morvek::piece_list(board);
-    fuzz::require(int(pieces.size()) == board.occupied().count(), "piece_list misses pieces",
+    const morvek::Placement pieces = morvek::piece_list(board);
+    fuzz::require(int(pieces.size) == board.occupied().count(), "piece_list misses pieces",
                   shown);
     std::size_t i = 0;
     for (const chess::Square s : board.occupied()) {
-        const std::string square = text(pieces[i][0]), letter = text(pieces[i][1]),
-                          colour = text(pieces[i][2]);
-        ++i;
+        const morvek::SquareTriple triple = morvek::placement_texts(pieces.pieces[i++]);
+        const std::string square = text(triple[0]), letter = text(triple[1]),
+                          colour = text(triple[2]);
         char text[2];
         chess::write_square(text, s);
         fuzz::require(square == std::string_view(text, 2), "piece_list out of square order", shown);

@@ -10,13 +10,11 @@
 
 namespace morvek {
 
-std::vector<ShortText> legal_moves(const chess::Board& board) {
-    const chess::MoveList moves = chess::legal_moves_vec(board);
-    std::vector<ShortText> texts;
-    texts.reserve(moves.size());
-    for (const chess::Move& m : moves)
-        texts.push_back(ShortText::written([&](char* out) { return chess::write_uci_move(out, board, m); }));
-    return texts;
+UciMoves legal_moves(const chess::Board& board) {
+    UciMoves listed;
+    for (const chess::Move& m : chess::legal_moves_vec(board))
+        listed.moves.push_back(chess::display_uci_move(board, m));
+    return listed;
 }
 
 Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci) {

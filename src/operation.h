@@ -13,13 +13,21 @@
 //
 // It returns one of the result types below, or an Answer holding either the result or a
 // Refusal: the exact message of the ValueError the caller sees. A body that cannot fail may
-// return the bare result type. The frame turns the result into new Python objects:
+// return the bare result type. The frame turns the result into Python objects:
 //
-//     std::string, FenText          -> str
+//     std::string, FenText          -> str, new every call
 //     bool                          -> bool
 //     int                           -> int
-//     std::vector<ShortText>        -> list of str
-//     std::vector<SquareTriple>     -> list of 3-tuples of str
+//     chess::Color                  -> "white" or "black"
+//     UciMove                       -> str (the move text)
+//     UciMoves                      -> list of str (the move texts)
+//     SquareNames                   -> list of str (the square names)
+//     Placement                     -> list of 3-tuples of str
+//
+// The texts of the last five come from small fixed sets (a few thousand move texts, 64 square
+// names, two colour words, 768 triples), and str and tuple objects cannot change, so the frame
+// makes each one once and hands the same object out again; only the lists are new every call.
+// So those bodies say which texts, never write their characters.
 //
 // A state that no loaded position can reach is not a Refusal: it goes through
 // chess::invariant_failure, which the frame reports and raises as PanicException.
@@ -39,6 +47,7 @@
 #include <vector>
 
 #include "chess/fen.h"
+#include "chess/movegen.h"
 
 namespace morvek {
 
@@ -79,9 +88,75 @@ struct InlineText {
     }
 };
 
-using ShortText = InlineText<7>;                      // a square, a move, a letter, a colour
+using ShortText = InlineText<7>;                    // a square, a move, a letter, a colour
 using FenText = InlineText<chess::MAX_FEN_LENGTH>;  // a whole position
 using SquareTriple = std::array<ShortText, 3>;
+
+// san_to_uci: the move read, in its standard UCI form.
+struct UciMove {
+    chess::Move standard_form;
+};
+
+// legal_moves: the moves in generation order, each already in its standard UCI form.
+struct UciMoves {
+    chess::MoveList moves;
+};
+
+// Every standard UCI text as a number below UCI_CODES: from, to, and the promotion piece's
+// index (1 to 4) or 0.
+constexpr std::size_t UCI_CODES = std::size_t(5) << 12;
+constexpr std::size_t uci_code(const chess::Move& m) {
+    const std::size_t promotion = m.promotion ? chess::index(*m.promotion) : 0;
+    return chess::index(m.from) | std::size_t(chess::index(m.to)) << 6 | promotion << 12;
+}
+static_assert(uci_code(chess::Move{chess::Square::H8, chess::Square::H8, chess::Piece::Queen}) <
+              UCI_CODES);
+
+inline ShortText uci_text(const chess::Move& standard_form) {
+    return ShortText::written([&](char* out) { return chess::write_move(out, standard_form); });
+}
+
+// attackers: a set of squares, listed rising.
+struct SquareNames {
+    chess::BitBoard squares;
+};
+
+inline ShortText square_text(chess::Square s) {
+    return ShortText::written([&](char* out) { return chess::write_square(out, s); });
+}
+
+// piece_list: one entry a piece, rising by square.
+struct PlacedPiece {
+    chess::Square square;
+    chess::Piece piece;
+    chess::Color color;
+};
+
+constexpr std::size_t PLACEMENT_CODES = 64 * std::size_t(chess::PIECE_KINDS) * 2;
+constexpr std::size_t placement_code(const PlacedPiece& p) {
+    return (std::size_t(chess::index(p.square)) * std::size_t(chess::PIECE_KINDS) + chess::index(p.piece)) * 2 +
+           chess::index(p.color);
+}
+
+struct Placement {
+    std::size_t size = 0;
+    std::array<PlacedPiece, 64> pieces;
+
+    const PlacedPiece* begin() const { return pieces.data(); }
+    const PlacedPiece* end() const { return pieces.data() + size; }
+};
+
+// The (square, capital letter, colour word) texts of one placed piece.
+inline SquareTriple placement_texts(const PlacedPiece& p) {
+    const char letter = chess::piece_letter(p.piece);
+    const std::string_view word = chess::color_name(p.color);
+    ShortText letter_text, colour_text;
+    letter_text.size = 1;
+    letter_text.chars[0] = letter;
+    colour_text.size = std::uint8_t(word.size());
+    word.copy(colour_text.chars, word.size());
+    return {square_text(p.square), letter_text, colour_text};
+}
 
 // Every position the module hands back, written so that reading it again gives the same
 // position: standard castling letters where they name the same rooks, rook-file letters
@@ -98,16 +173,16 @@ inline FenText returned_fen(const chess::Board& board) {
 Answer<chess::Board> parse_board(std::string_view fen);
 
 // The bodies, in the order of the module's surface table.
-std::vector<SquareTriple> piece_list(const chess::Board& board);
-std::vector<ShortText> legal_moves(const chess::Board& board);
-Answer<std::vector<ShortText>> attackers(const chess::Board& board, std::string_view sq,
-                                           std::string_view color);
+Placement piece_list(const chess::Board& board);
+UciMoves legal_moves(const chess::Board& board);
+Answer<SquareNames> attackers(const chess::Board& board, std::string_view sq,
+                              std::string_view color);
 Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci);
 Answer<std::string> uci_to_san(const chess::Board& board, std::string_view uci);
-Answer<std::string> san_to_uci(const chess::Board& board, std::string_view san);
+Answer<UciMove> san_to_uci(const chess::Board& board, std::string_view san);
 Answer<int> see_move(const chess::Board& board, std::string_view uci);
 Answer<FenText> null_move_fen(const chess::Board& board);
 bool is_check(const chess::Board& board);
-std::string side_to_move(const chess::Board& board);
+chess::Color side_to_move(const chess::Board& board);
 
 }  // namespace morvek

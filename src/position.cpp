@@ -15,6 +15,6 @@ Answer<chess::Board> parse_board(std::string_view fen) {
     return board.value();
 }
 
-std::string side_to_move(const chess::Board& board) { return std::string(chess::color_name(board.side_to_move)); }
+chess::Color side_to_move(const chess::Board& board) { return board.side_to_move; }
 
 }  // namespace morvek

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "san.h"
 
 #include <optional>
@@ -115,7 +116,19 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
+namespace {
+
+// Letters, digits other than 0, and the capture, promotion and castling signs: a text of
+// these alone is what the writer produces, and no step of the clean-up changes it.
+constexpr bool plain_san_byte(char c) {
+    return (c >= 'a' && c <= 'h') || (c >= '1' && c <= '8') || c == 'x' || c == '=' || c == '-' ||
+           c == 'K' || c == 'Q' || c == 'R' || c == 'B' || c == 'N' || c == 'O';
+}
+
+}  // namespace
+
 std::string normalize_san(std::string_view text) {
+    if (std::all_of(text.begin(), text.end(), plain_san_byte)) return std::string(text);
     std::string_view s = trim(text);
     while (!s.empty() && (s.back() == '+' || s.back() == '#' || s.back() == '!' || s.back() == '?'))
         s.remove_suffix(1);
@@ -189,7 +202,7 @@ bool may_match(const Board& b, const SanShape& shape, const Move& m) {
 
 }  // namespace
 
-Answer<std::string> san_to_uci(const Board& board, std::string_view san) {
+Answer<UciMove> san_to_uci(const Board& board, std::string_view san) {
     const std::string target = normalize_san(san);
     const std::optional<SanShape> shape = shape_of(target);
     std::optional<Move> found;
@@ -206,8 +219,7 @@ Answer<std::string> san_to_uci(const Board& board, std::string_view san) {
         }, steps);
     }
     if (!found) return Refusal(message({"no legal move matches SAN '", san, "'"}));
-    char text[8];
-    return std::string(text, chess::write_uci_move(text, board, *found));
+    return UciMove{chess::display_uci_move(board, *found)};
 }
 
 }  // namespace morvek

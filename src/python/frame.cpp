@@ -1,11 +1,24 @@
 #include "frame.h"
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "glibc_floor.h"
+
+// dlsym moved from libdl into the C library in glibc 2.34 and took a new version there; the
+// module names the old one, which every glibc since 2.17 resolves (libdl, loaded into every
+// CPython process of those years, or the C library's copy under the old version).
+extern "C" void* morvek_dlsym(void* handle, const char* name);
+__asm__(".symver morvek_dlsym, dlsym@" MORVEK_GLIBC_BASE);
+
 namespace morvek {
 namespace {
+
+// A function of the interpreter hosting the module, looked up by name; null where it has none.
+void* find_interpreter_symbol(const char* name) { return morvek_dlsym(RTLD_DEFAULT, name); }
 
 // Sets a TypeError from a str object built by the caller; a null text keeps the error that
 // building it raised.
@@ -72,39 +85,37 @@ std::ptrdiff_t keyword_slot(PyObject* key, const FunctionDescription& descriptio
 
 }  // namespace
 
-bool extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args,
-                                  PyObject* kwargs, PyRef* slots) {
+template <class Arguments>
+bool extract_arguments(const FunctionDescription& description, const Arguments& arguments,
+                       PyRef* slots) {
     const char* const func_name = description.func_name;
     const char* const* const parameter_names = description.positional_parameter_names;
     const std::size_t count = description.count;
-    const Py_ssize_t given = PyTuple_Size(args);
+    const Py_ssize_t given = arguments.positional_count();
     if (given < 0) return false;
     for (Py_ssize_t i = 0; i < given && std::size_t(i) < count; ++i)
-        slots[i] = PyRef::borrow(PyTuple_GetItem(args, i));  // lends
+        slots[i] = PyRef::borrow(arguments.positional(i));
     if (std::size_t(given) > count)
         return raise_type_error(PyRef::steal(
             PyUnicode_FromFormat("%s() takes %zu positional arguments but %zd were given",
                                  func_name, count, given)));
 
-    if (kwargs) {
-        Py_ssize_t position = 0;
-        PyObject* key = nullptr;
-        PyObject* value = nullptr;
-        while (PyDict_Next(kwargs, &position, &key, &value)) {  // lends key and value
-            const std::ptrdiff_t slot = keyword_slot(key, description);
-            if (slot < 0) {
-                PyRef shown = key_text(key);
-                if (!shown) return false;
-                return raise_type_error(PyRef::steal(PyUnicode_FromFormat(
-                    "%s() got an unexpected keyword argument '%U'", func_name, shown.get())));
-            }
-            if (slots[slot])
-                return raise_type_error(PyRef::steal(
-                    PyUnicode_FromFormat("%s() got multiple values for argument '%s'",
-                                         func_name, parameter_names[slot])));
-            slots[slot] = PyRef::borrow(value);
+    const bool keywords_fit = arguments.each_keyword([&](PyObject* key, PyObject* value) {
+        const std::ptrdiff_t slot = keyword_slot(key, description);
+        if (slot < 0) {
+            PyRef shown = key_text(key);
+            if (!shown) return false;
+            return raise_type_error(PyRef::steal(PyUnicode_FromFormat(
+                "%s() got an unexpected keyword argument '%U'", func_name, shown.get())));
         }
-    }
+        if (slots[slot])
+            return raise_type_error(
+                PyRef::steal(PyUnicode_FromFormat("%s() got multiple values for argument '%s'",
+                                                  func_name, parameter_names[slot])));
+        slots[slot] = PyRef::borrow(value);
+        return true;
+    });
+    if (!keywords_fit) return false;
 
     if (std::size_t(given) < count) {
         std::vector<const char*> missing;
@@ -119,6 +130,9 @@ bool extract_arguments_tuple_dict(const FunctionDescription& description, PyObje
     }
     return true;
 }
+
+template bool extract_arguments(const FunctionDescription&, const TupleAndDict&, PyRef*);
+template bool extract_arguments(const FunctionDescription&, const Vector&, PyRef*);
 
 namespace {
 
@@ -157,16 +171,52 @@ std::optional<std::string_view> extract_string(PyObject* value, const char* para
         argument_extraction_error(parameter_name);
         return std::nullopt;
     }
-    // The interpreter's own converter hands out the UTF-8 form the str keeps (for ASCII text,
-    // its very characters) without the bytes object that PyUnicode_AsUTF8String would build
-    // for every call. The view lives as long as the str, which the caller's slot holds for
-    // the whole call. A lone surrogate fails here with the interpreter's UnicodeEncodeError.
+    // The caller's slot holds the str for the whole call, and so the view.
+    const std::optional<std::string_view> text = utf8_text(value);
+    if (!text) argument_extraction_error(parameter_name);
+    return text;
+}
+
+namespace {
+
+// PyUnicode_AsUTF8AndSize where the running interpreter's stable ABI has it (3.10 on), found
+// in the process at import rather than linked, since the module's own link may name nothing
+// newer than 3.9. Null means the interpreter's converter, PyArg_Parse, which hands out the same
+// UTF-8 form but reads a format string first.
+using Utf8Reader = const char* (*)(PyObject*, Py_ssize_t*);
+Utf8Reader utf8_reader = nullptr;
+bool vectors = false;
+
+// The major and minor number at the start of the interpreter's version text ("3.11.7 (main,").
+bool version_at_least(const char* version, int major, int minor) {
+    int numbers[2] = {0, 0};
+    for (int& number : numbers) {
+        while (*version >= '0' && *version <= '9') number = number * 10 + (*version++ - '0');
+        if (*version == '.') ++version;
+    }
+    return numbers[0] > major || (numbers[0] == major && numbers[1] >= minor);
+}
+
+}  // namespace
+
+void adopt_interpreter() {
+    vectors = version_at_least(Py_GetVersion(), 3, 10);
+    utf8_reader = vectors ? reinterpret_cast<Utf8Reader>(
+                                find_interpreter_symbol("PyUnicode_AsUTF8AndSize"))
+                          : nullptr;
+}
+
+bool vector_calls() { return vectors; }
+bool reading_utf8_directly() { return utf8_reader != nullptr; }
+
+std::optional<std::string_view> utf8_text(PyObject* str) {
     const char* data = nullptr;
     Py_ssize_t size = 0;
-    if (!PyArg_Parse(value, "s#", &data, &size)) {
-        argument_extraction_error(parameter_name);
-        return std::nullopt;
-    }
+    if (utf8_reader)
+        data = utf8_reader(str, &size);
+    else if (!PyArg_Parse(str, "s#", &data, &size))
+        data = nullptr;
+    if (!data) return std::nullopt;
     return std::string_view(data, std::size_t(size));
 }
 
@@ -228,33 +278,92 @@ PyRef to_python(bool value) { return PyRef::steal(PyBool_FromLong(value)); }
 
 PyRef to_python(int value) { return PyRef::steal(PyLong_FromLong(value)); }
 
-PyRef to_python(const std::vector<ShortText>& texts) {
-    PyRef list = PyRef::steal(PyList_New(Py_ssize_t(texts.size())));
+namespace {
+
+// Made on first use, by a call (so only ever by the interpreter that owns the module), and
+// kept: one reference each is the tables', and every result hands out a new one. Untouched
+// entries cost no memory (the tables are zero pages until written).
+std::array<PyObject*, UCI_CODES> move_texts;
+std::array<PyObject*, 64> square_names;
+std::array<PyObject*, 2> colour_words;
+std::array<PyObject*, chess::PIECE_KINDS> piece_letters;
+std::array<PyObject*, PLACEMENT_CODES> placements;
+
+// A new reference to the object in `slot`, made by `make` the first time; null when the
+// interpreter could not make it (its error is set).
+template <class Make>
+PyObject* shared(PyObject*& slot, Make&& make) {
+    if (!slot) slot = make().release();
+    Py_XINCREF(slot);
+    return slot;
+}
+
+PyObject* square_name(chess::Square s) {
+    return shared(square_names[chess::index(s)], [&] { return to_python(square_text(s)); });
+}
+
+PyObject* colour_word(chess::Color c) {
+    return shared(colour_words[chess::index(c)], [&] { return to_python(chess::color_name(c)); });
+}
+
+// A new list of `count` shared objects, the i-th from item(i).
+template <class Item>
+PyRef shared_list(std::size_t count, Item&& item) {
+    PyRef list = PyRef::steal(PyList_New(Py_ssize_t(count)));
     if (!list) return list;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        PyRef item = to_python(texts[i].view());
-        if (!item) return item;
-        // Steals the item even when it fails.
-        if (PyList_SetItem(list.get(), Py_ssize_t(i), item.release()) < 0) return PyRef();
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* object = item(i);
+        // Steals the object even when it fails.
+        if (!object || PyList_SetItem(list.get(), Py_ssize_t(i), object) < 0) return PyRef();
     }
     return list;
 }
 
-PyRef to_python(const std::vector<SquareTriple>& triples) {
-    PyRef list = PyRef::steal(PyList_New(Py_ssize_t(triples.size())));
-    if (!list) return list;
-    for (std::size_t i = 0; i < triples.size(); ++i) {
-        PyRef tuple = PyRef::steal(PyTuple_New(3));
-        if (!tuple) return tuple;
-        for (std::size_t j = 0; j < 3; ++j) {
-            PyRef item = to_python(triples[i][j].view());
-            if (!item) return item;
-            // Steals the item even when it fails.
-            if (PyTuple_SetItem(tuple.get(), Py_ssize_t(j), item.release()) < 0) return PyRef();
-        }
-        if (PyList_SetItem(list.get(), Py_ssize_t(i), tuple.release()) < 0) return PyRef();
-    }
-    return list;
+PyObject* move_text(const chess::Move& standard_form) {
+    return shared(move_texts[uci_code(standard_form)],
+                  [&] { return to_python(uci_text(standard_form)); });
+}
+
+}  // namespace
+
+PyRef to_python(chess::Color color) { return PyRef::steal(colour_word(color)); }
+
+PyRef to_python(const UciMove& move) { return PyRef::steal(move_text(move.standard_form)); }
+
+PyRef to_python(const UciMoves& listed) {
+    return shared_list(listed.moves.size(), [&](std::size_t i) { return move_text(listed.moves[i]); });
+}
+
+PyRef to_python(const SquareNames& names) {
+    chess::BitBoard rest = names.squares;
+    return shared_list(std::size_t(names.squares.count()), [&](std::size_t) {
+        const chess::Square s = *rest.begin();
+        rest = rest.without(s);
+        return square_name(s);
+    });
+}
+
+PyRef to_python(const Placement& placement) {
+    return shared_list(placement.size, [&](std::size_t i) {
+        const PlacedPiece& p = placement.pieces[i];
+        return shared(placements[placement_code(p)], [&] {
+            PyRef square = PyRef::steal(square_name(p.square));
+            PyRef letter = PyRef::steal(shared(piece_letters[chess::index(p.piece)], [&] {
+                return to_python(placement_texts(p)[1]);
+            }));
+            PyRef colour = PyRef::steal(colour_word(p.color));
+            if (!square || !letter || !colour) return PyRef();
+            return PyRef::steal(PyTuple_Pack(3, square.get(), letter.get(), colour.get()));
+        });
+    });
+}
+
+void forget_shared_results() {
+    move_texts.fill(nullptr);
+    square_names.fill(nullptr);
+    colour_words.fill(nullptr);
+    piece_letters.fill(nullptr);
+    placements.fill(nullptr);
 }
 
 }  // namespace morvek

@@ -56,8 +56,68 @@ struct FunctionDescription {
 template <std::size_t N>
 using Slots = std::array<PyRef, N>;
 
-bool extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args,
-                                  PyObject* kwargs, PyRef* slots);
+// --- how the interpreter hands the arguments over -----------------------------------------
+// CPython 3.9's stable ABI has one convention for a function that takes keywords: the
+// positional arguments packed into a tuple and the keywords into a dict, both built for the
+// call. From 3.10 it also has the vector form, METH_FASTCALL | METH_KEYWORDS: the caller's own
+// array, keyword values after the positional ones and their names in a tuple, so nothing is
+// built. The module is compiled against 3.9 and takes the vector form where the interpreter
+// it runs in has it in its stable ABI (adopt_interpreter); the flag is a fixed value of that
+// ABI, not a symbol, so the one build still loads everywhere.
+constexpr int METH_VECTOR = 0x0080 | METH_KEYWORDS;
+
+struct TupleAndDict {
+    PyObject* args;
+    PyObject* kwargs;  // null when the call has no keywords
+
+    Py_ssize_t positional_count() const { return PyTuple_Size(args); }
+    PyObject* positional(Py_ssize_t i) const { return PyTuple_GetItem(args, i); }  // lends
+    bool has_keywords() const { return kwargs != nullptr; }
+    // visit(key, value) for each keyword in the dict's order, until one returns false.
+    template <class Visit>
+    bool each_keyword(Visit&& visit) const {
+        Py_ssize_t position = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (kwargs && PyDict_Next(kwargs, &position, &key, &value))  // lends key and value
+            if (!visit(key, value)) return false;
+        return true;
+    }
+};
+
+struct Vector {
+    PyObject* const* args;
+    Py_ssize_t nargs;
+    PyObject* kwnames;  // null when the call has no keywords
+
+    Py_ssize_t positional_count() const { return nargs; }
+    PyObject* positional(Py_ssize_t i) const { return args[i]; }
+    bool has_keywords() const { return kwnames != nullptr; }
+    // The names come in the order the caller wrote them, which is the order the dict of the
+    // other convention would hold them in, so both report the same first bad keyword.
+    template <class Visit>
+    bool each_keyword(Visit&& visit) const {
+        const Py_ssize_t count = kwnames ? PyTuple_Size(kwnames) : 0;
+        for (Py_ssize_t i = 0; i < count; ++i)
+            if (!visit(PyTuple_GetItem(kwnames, i), args[nargs + i])) return false;  // lends
+        return true;
+    }
+};
+
+// Decides, once per process, the calling convention and the way str arguments are read, by the
+// interpreter the module is loaded into. Called by the init entry before any function exists.
+void adopt_interpreter();
+bool vector_calls();
+bool reading_utf8_directly();
+
+// Fills one slot per parameter from either convention, or raises the interpreter's TypeError.
+template <class Arguments>
+bool extract_arguments(const FunctionDescription& description, const Arguments& arguments,
+                       PyRef* slots);
+
+// The UTF-8 form that a str keeps (for ASCII text, its very characters), valid while the str
+// lives. A lone surrogate fails with the interpreter's own UnicodeEncodeError.
+std::optional<std::string_view> utf8_text(PyObject* str);
 
 // The UTF-8 text of a str argument, valid while the str lives; a TypeError names the
 // parameter.
@@ -77,8 +137,15 @@ PyRef to_python(const InlineText<N>& text) {
 }
 PyRef to_python(bool value);
 PyRef to_python(int value);
-PyRef to_python(const std::vector<ShortText>& texts);
-PyRef to_python(const std::vector<SquareTriple>& triples);
+PyRef to_python(chess::Color color);
+PyRef to_python(const UciMove& move);
+PyRef to_python(const UciMoves& listed);
+PyRef to_python(const SquareNames& names);
+PyRef to_python(const Placement& placement);
+
+// The shared result objects belong to the interpreter that made them; once the module object
+// is gone they are never handed out again.
+void forget_shared_results();
 
 template <class T>
 struct IsAnswer : std::false_type {};
@@ -102,13 +169,27 @@ PyObject* result_object(const R& result) {
 
 enum class Fast { NotApplicable, Done, Failed };
 
-// The common call, every argument a str passed by position, in one call of the interpreter's
-// converter. It converts left to right and fails only on a str that cannot be encoded, with
-// the same UnicodeEncodeError as the one-by-one path; any other call takes that path, which
-// produces the argument errors.
+// The common call: every argument a str passed by position. It reads them left to right and
+// fails only on a str that cannot be encoded, with the same UnicodeEncodeError as the slot by
+// slot path; any other call takes that path, which produces the argument errors.
 template <std::size_t N>
-Fast fast_strings(PyObject* args, PyObject* kwargs, std::array<std::string_view, N>& texts) {
-    if (kwargs || PyTuple_Size(args) != Py_ssize_t(N)) return Fast::NotApplicable;
+Fast fast_strings(const Vector& arguments, std::array<std::string_view, N>& texts) {
+    if (arguments.kwnames || arguments.nargs != Py_ssize_t(N)) return Fast::NotApplicable;
+    for (std::size_t i = 0; i < N; ++i)
+        if (!PyUnicode_Check(arguments.args[i])) return Fast::NotApplicable;
+    for (std::size_t i = 0; i < N; ++i) {
+        const std::optional<std::string_view> text = utf8_text(arguments.args[i]);
+        if (!text) return Fast::Failed;
+        texts[i] = *text;
+    }
+    return Fast::Done;
+}
+
+// In the tuple convention one call of the interpreter's converter reads them all.
+template <std::size_t N>
+Fast fast_strings(const TupleAndDict& arguments, std::array<std::string_view, N>& texts) {
+    PyObject* args = arguments.args;
+    if (arguments.kwargs || PyTuple_Size(args) != Py_ssize_t(N)) return Fast::NotApplicable;
     for (std::size_t i = 0; i < N; ++i)
         if (!PyUnicode_Check(PyTuple_GetItem(args, Py_ssize_t(i)))) return Fast::NotApplicable;  // lends
     const char* data[3] = {};
@@ -126,20 +207,20 @@ Fast fast_strings(PyObject* args, PyObject* kwargs, std::array<std::string_view,
 }
 
 // Arguments, then the FEN, then the body; the first failure ends the call.
-template <const auto& Table, std::size_t I>
-PyObject* call_body(PyObject* args, PyObject* kwargs) {
+template <const auto& Table, std::size_t I, class Arguments>
+PyObject* call_body(const Arguments& arguments) {
     constexpr auto& function = std::get<I>(Table);
     constexpr std::size_t N = function.parameters.size();
     static_assert(N >= 1 && N <= 3);
     constexpr FunctionDescription description{function.name, function.parameters.data(), N};
-    // The views stay valid while the slots (or, on the fast path, the argument tuple) hold
-    // the str objects: for the whole call.
+    // The views stay valid while the slots (or, on the fast path, the caller's arguments)
+    // hold the str objects: for the whole call.
     Slots<N> slots;
     std::array<std::string_view, N> texts;
-    const Fast fast = fast_strings<N>(args, kwargs, texts);
+    const Fast fast = fast_strings<N>(arguments, texts);
     if (fast == Fast::Failed) return nullptr;
     if (fast == Fast::NotApplicable) {
-        if (!extract_arguments_tuple_dict(description, args, kwargs, slots.data())) return nullptr;
+        if (!extract_arguments(description, arguments, slots.data())) return nullptr;
         for (std::size_t i = 0; i < N; ++i) {
             std::optional<std::string_view> text =
                 extract_string(slots[i].get(), function.parameters[i]);
@@ -157,18 +238,29 @@ PyObject* call_body(PyObject* args, PyObject* kwargs) {
     }(std::make_index_sequence<N - 1>{});
 }
 
-// The native entry of one module function, and the only try/catch of the module: no C++
-// exception crosses into the interpreter.
-template <const auto& Table, std::size_t I>
-PyObject* trampoline(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+// Every call of a module function passes here, and this is the only try/catch of the module:
+// no C++ exception crosses into the interpreter.
+template <const auto& Table, std::size_t I, class Arguments>
+PyObject* trampoline(const Arguments& arguments) noexcept {
     try {
-        return call_body<Table, I>(args, kwargs);
+        return call_body<Table, I>(arguments);
     } catch (const chess::InvariantFailure& failure) {
         raise_invariant_failure(failure);
         return nullptr;
     } catch (const std::bad_alloc&) {
         abort_at_boundary("out of memory");
     }
+}
+
+// The native entries the interpreter calls, one a convention.
+template <const auto& Table, std::size_t I>
+PyObject* tuple_entry(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+    return trampoline<Table, I>(TupleAndDict{args, kwargs});
+}
+template <const auto& Table, std::size_t I>
+PyObject* vector_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) noexcept {
+    return trampoline<Table, I>(Vector{args, nargs, kwnames});
 }
 
 // The stored docstring, piece by piece: the signature line the interpreter reads
@@ -203,18 +295,39 @@ inline constexpr auto DOCSTRING = [] {
 }();
 
 // The method table of a tuple of rows, in its order, closed by the empty row the interpreter
-// stops at.
-template <const auto& Table>
-auto method_table() {
+// stops at: one for each convention.
+template <const auto& Table, bool Vectors>
+auto method_table_for() {
     constexpr std::size_t count = std::tuple_size_v<std::remove_cvref_t<decltype(Table)>>;
+    const auto entry = []<std::size_t I>(std::integral_constant<std::size_t, I>) {
+        if constexpr (Vectors)
+            return reinterpret_cast<PyCFunction>(
+                reinterpret_cast<void (*)()>(vector_entry<Table, I>));
+        else
+            return reinterpret_cast<PyCFunction>(
+                reinterpret_cast<void (*)()>(tuple_entry<Table, I>));
+    };
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
         return std::array<PyMethodDef, count + 1>{
-            PyMethodDef{std::get<I>(Table).name,
-                        reinterpret_cast<PyCFunction>(
-                            reinterpret_cast<void (*)()>(trampoline<Table, I>)),
-                        METH_VARARGS | METH_KEYWORDS, DOCSTRING<Table, I>.data()}...,
+            PyMethodDef{std::get<I>(Table).name, entry(std::integral_constant<std::size_t, I>{}),
+                        Vectors ? METH_VECTOR : METH_VARARGS | METH_KEYWORDS,
+                        DOCSTRING<Table, I>.data()}...,
             PyMethodDef{nullptr, nullptr, 0, nullptr}};
     }(std::make_index_sequence<count>{});
+}
+
+// Function objects keep a pointer to their row, so both tables live as long as the process.
+// Namespace-scope, filled while the module loads: a function-local static's thread-safe guard
+// would bind the module to a newer C library.
+template <const auto& Table>
+inline auto TUPLE_METHODS = method_table_for<Table, false>();
+template <const auto& Table>
+inline auto VECTOR_METHODS = method_table_for<Table, true>();
+
+// The table of the convention adopt_interpreter chose.
+template <const auto& Table>
+PyMethodDef* method_table() {
+    return vector_calls() ? VECTOR_METHODS<Table>.data() : TUPLE_METHODS<Table>.data();
 }
 
 }  // namespace morvek

@@ -38,9 +38,6 @@ constexpr std::tuple SURFACE{
     Function{"side_to_move", {"fen"}, "", side_to_move},
 };
 
-// Function objects keep a pointer to their row, so the table lives as long as the process.
-auto FUNCTIONS = method_table<SURFACE>();
-
 void forget_module(void* module);
 
 PyModuleDef MODULE_DEF = {
@@ -97,6 +94,7 @@ void forget_module(void* module) {
     if (state.claimant != -1 && some_import_accepted()) state.owner = state.claimant;
     state.module = nullptr;
     state.claimant = -1;
+    forget_shared_results();
 }
 
 PyObject* pending_error() {
@@ -117,7 +115,7 @@ PyRef module_all(PyObject* module) {
 bool register_functions(PyObject* module) {
     PyRef module_name = PyRef::steal(PyObject_GetAttrString(module, "__name__"));
     if (!module_name) return false;
-    for (PyMethodDef* def = FUNCTIONS.data(); def->ml_name; ++def) {
+    for (PyMethodDef* def = method_table<SURFACE>(); def->ml_name; ++def) {
         PyRef function = PyRef::steal(PyCFunction_NewEx(def, module, module_name.get()));
         if (!function) return false;
         PyRef name = PyRef::steal(PyObject_GetAttrString(function.get(), "__name__"));
@@ -131,6 +129,7 @@ bool register_functions(PyObject* module) {
 }
 
 PyObject* make_module() {
+    adopt_interpreter();
     PyRef module = PyRef::steal(PyModule_Create2(&MODULE_DEF, PYTHON_ABI_VERSION));
     if (!module) return pending_error();
     if (!register_functions(module.get())) return pending_error();

@@ -26,6 +26,7 @@
 #include <new>
 
 #include "chess/invariant.h"
+#include "glibc_floor.h"
 
 // std::__throw_* as the library declares them (bits/functexcept.h).
 namespace std {
@@ -60,13 +61,6 @@ __cxa_eh_globals* __cxa_get_globals_fast() noexcept { return &eh_globals; }
 
 }  // namespace __cxxabiv1
 
-#if defined(__x86_64__)
-#define MORVEK_GLIBC_BASE "GLIBC_2.2.5"
-#elif defined(__aarch64__)
-#define MORVEK_GLIBC_BASE "GLIBC_2.17"
-#else
-#error "no oldest glibc version known for this architecture"
-#endif
 
 extern "C" {
 

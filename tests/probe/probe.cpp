@@ -31,12 +31,27 @@ Answer<std::string> unchecked(const chess::Board& board, std::string_view routin
 
 constexpr std::tuple FUNCTION{Function{"unchecked", {"fen", "routine", "uci"}, "", unchecked}};
 
-auto FUNCTIONS = method_table<FUNCTION>();
+// How this process's frame takes its calls, for the tests to hold against the interpreter:
+// (vector calls, the interpreter's own UTF-8 reader).
+PyObject* conventions(PyObject*, PyObject*) {
+    return Py_BuildValue("(OO)", vector_calls() ? Py_True : Py_False,
+                         reading_utf8_directly() ? Py_True : Py_False);
+}
 
-PyModuleDef MODULE_DEF = {PyModuleDef_HEAD_INIT, "_morvek_probe", "", 0, FUNCTIONS.data(),
+PyMethodDef CONVENTIONS[] = {{"conventions", conventions, METH_NOARGS, nullptr},
+                             {nullptr, nullptr, 0, nullptr}};
+
+PyModuleDef MODULE_DEF = {PyModuleDef_HEAD_INIT, "_morvek_probe", "", 0, nullptr,
                           nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 }  // namespace morvek
 
-PyMODINIT_FUNC PyInit__morvek_probe(void) { return PyModule_Create2(&morvek::MODULE_DEF, PYTHON_ABI_VERSION); }
+PyMODINIT_FUNC PyInit__morvek_probe(void) {
+    using namespace morvek;
+    adopt_interpreter();
+    MODULE_DEF.m_methods = method_table<FUNCTION>();
+    PyObject* module = PyModule_Create2(&MODULE_DEF, PYTHON_ABI_VERSION);
+    if (module && PyModule_AddFunctions(module, CONVENTIONS) < 0) Py_CLEAR(module);
+    return module;
+}

@@ -20,6 +20,7 @@ from conftest import (
     START,
     Nameless,
     Unprintable,
+    probe_module,
     value_error,
 )
 
@@ -95,6 +96,15 @@ def test_importing_again_gives_the_same_module():
         assert again.__all__ == list(SURFACE)
     finally:
         sys.modules["morvek_board"] = first
+
+
+def test_calls_come_in_the_fastest_form_the_interpreter_offers():
+    """The vector calling convention and the direct UTF-8 reader from 3.10 on, where the
+    interpreter's stable ABI has them; the tuple and dict before. The argument tests of this
+    file then hold both forms to the same messages, each under its interpreters."""
+    probe = probe_module()
+    newer = sys.version_info >= (3, 10)
+    assert probe.conventions() == (newer, newer)
 
 
 def test_sub_interpreter_import_is_refused():

@@ -138,3 +138,33 @@ def test_many_calls_leave_memory_flat(capfd):
     # the interpreter's block count can tell (its leak checker covers the native side).
     if os.environ.get("MORVEK_SANITIZED") != "1":
         assert grown_resident < 4 << 20, f"{grown_resident} bytes more resident after {CALLS} calls"
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: mb.piece_list(START),
+        lambda: mb.legal_moves(CASTLING),
+        lambda: mb.attackers(START, "e2", "white"),
+        lambda: mb.san_to_uci(CASTLING, "O-O"),
+        lambda: mb.side_to_move(START),
+    ],
+    ids=["piece_list", "legal_moves", "attackers", "san_to_uci", "side_to_move"],
+)
+def test_shared_results_are_counted_exactly_and_lists_are_new(call):
+    """Texts and triples are handed out again, so a reference too few would free one still in
+    use and one too many would keep it forever: after many calls whose results are dropped
+    each count is back where it was. The list around them must be new every call, since
+    callers may change it."""
+    kept = call()
+    items = list(kept) if isinstance(kept, list) else [kept]
+    counts = [sys.getrefcount(item) for item in items]
+    for _ in range(1000):
+        again = call()
+        assert again == kept
+    assert all(a is b for a, b in zip(items, again if isinstance(again, list) else [again]))
+    del again
+    assert [sys.getrefcount(item) for item in items] == counts
+    if isinstance(kept, list):
+        kept.clear()
+        assert call() == items
