@@ -77,7 +77,7 @@ const std::vector<Position>& distinct_positions() {
             Board b = read_fen(start).value();
             for (unsigned ply = 0; ply < 120 && out.size() < DISTINCT; ++ply) {
                 out.push_back({b, to_fen(b, chess960), chess960});
-                const MoveList moves = legal_moves_vec(b);
+                const MoveList moves = legal_move_list(b);
                 if (moves.empty()) break;
                 Move pick = moves[rng() % moves.size()];
                 if (rng() % 2 == 0)
@@ -147,7 +147,7 @@ BENCHMARK(ToFenDistinct);
 
 void LegalMovesVec(benchmark::State& state) {
     const Board b = load(KIWIPETE);
-    for (auto _ : state) benchmark::DoNotOptimize(legal_moves_vec(b));
+    for (auto _ : state) benchmark::DoNotOptimize(legal_move_list(b));
 }
 BENCHMARK(LegalMovesVec);
 
@@ -155,7 +155,7 @@ void LegalMovesVecDistinct(benchmark::State& state) {
     const std::vector<Position>& positions = distinct_positions();
     std::size_t i = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(legal_moves_vec(positions[i].board));
+        benchmark::DoNotOptimize(legal_move_list(positions[i].board));
         i = (i + 1) % DISTINCT;
     }
 }
@@ -174,7 +174,7 @@ void SanBodyDistinct(benchmark::State& state) {
     std::vector<Move> moves;
     std::mt19937_64 rng(16);
     for (const Position& p : positions) {
-        const MoveList legal = legal_moves_vec(p.board);
+        const MoveList legal = legal_move_list(p.board);
         moves.push_back(legal.empty() ? Move{} : legal[rng() % legal.size()]);
     }
     std::size_t i = 0;
@@ -194,7 +194,7 @@ BENCHMARK(CountMoves);
 // Every generated move of Kiwipete, one call each, plus as many random non-moves.
 void IsLegal(benchmark::State& state) {
     const Board b = load(KIWIPETE);
-    const MoveList legal = legal_moves_vec(b);
+    const MoveList legal = legal_move_list(b);
     std::vector<Move> probes(legal.begin(), legal.end());
     std::mt19937 rng(7);
     for (std::size_t i = 0, n = probes.size(); i < n; ++i)
@@ -207,7 +207,7 @@ BENCHMARK(IsLegal);
 
 void PlayUnchecked(benchmark::State& state) {
     const Board b = load(KIWIPETE);
-    const MoveList legal = legal_moves_vec(b);
+    const MoveList legal = legal_move_list(b);
     const std::vector<Move> moves(legal.begin(), legal.end());
     for (auto _ : state)
         for (const Move& m : moves) {

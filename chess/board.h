@@ -7,36 +7,12 @@
 #include <type_traits>
 #include <utility>
 
+#include "castling.h"
 #include "geometry.h"
 #include "invariant.h"
 #include "types.h"
 
 namespace chess {
-
-// Each right names the file of the rook it castles with, on the colour's back rank.
-struct CastleRights {
-    // `short` and `long` are C++ keywords, hence the trailing underscore.
-    std::optional<File> short_;  // towards the h-file
-    std::optional<File> long_;   // towards the a-file
-
-    constexpr bool any() const { return short_.has_value() || long_.has_value(); }
-    constexpr bool operator==(const CastleRights&) const = default;
-};
-
-// The squares of a castling move, which the core holds as the king's move onto its own rook.
-// King and rook end on the g- and f-files (short) or the c- and d-files (long) whatever files
-// they start on, so either may already stand on its target, or on the other's.
-struct Castling {
-    Square king_from, king_to, rook_from, rook_to;
-    bool short_side;  // towards the h-file
-};
-
-constexpr Castling castling(Color c, Square king, Square rook) {
-    const bool short_side = index(file_of(rook)) > index(file_of(king));
-    const Rank back = back_rank(c);
-    return {king, make_square(short_side ? File::G : File::C, back), rook,
-            make_square(short_side ? File::F : File::D, back), short_side};
-}
 
 // The squares of en passant on `file` for the side to move: where the capturing pawn lands,
 // where the pawn that has just made its double push stands, and where that push started.
@@ -93,15 +69,8 @@ struct Board {
         return en_passant_on(side_to_move, *en_passant);
     }
 
-    // A king moving onto a piece of its own side is castling, the only form the core knows.
     constexpr bool is_castling(const Move& m) const {
-        if (!pieces_of(Piece::King).has(m.from)) return false;
-        const BitBoard own = colors[0].has(m.from) ? colors[0] : colors[1];
-        return own.has(m.to);
-    }
-    // The castling of `c` with the rook its right names on `rook_file`.
-    Castling castling_with(Color c, File rook_file) const {
-        return castling(c, king(c), make_square(rook_file, back_rank(c)));
+        return is_castling_move(pieces_of(Piece::King), colors[0].has(m.from) ? colors[0] : colors[1], m);
     }
 
     bool operator==(const Board&) const = default;

@@ -4,7 +4,7 @@
 // take no data-dependent branch per character: the branch predictor cannot learn a text it has
 // never seen. The record itself is written once, field by field, never zeroed first and never
 // copied: g++ turns the zeroing of an object this size into `rep stos`, which costs more here
-// than the whole castling field.
+// than reading a whole field.
 #include "fen.h"
 
 #include <array>
@@ -182,69 +182,6 @@ const char* field_end(const char* p, const char* end) {
     return p;
 }
 
-// The standard letters as bits: White's short and long right, then Black's.
-constexpr std::array<std::uint8_t, 256> make_castling_bits() {
-    std::array<std::uint8_t, 256> t{};
-    t[std::uint8_t('K')] = 1;
-    t[std::uint8_t('Q')] = 2;
-    t[std::uint8_t('k')] = 4;
-    t[std::uint8_t('q')] = 8;
-    return t;
-}
-constexpr std::array<std::uint8_t, 256> CASTLING_BITS = make_castling_bits();
-
-// Each colour holding a right has its king on its back rank, and each right's rook on that
-// rank on the right side of the king.
-bool castling_is_sound(const Board& b, const std::array<CastleRights, 2>& all) {
-    for (const Color c : {Color::White, Color::Black}) {
-        const CastleRights& rights = all[index(c)];
-        if (!rights.any()) continue;
-        const Square k = b.king(c);
-        if (rank_of(k) != back_rank(c)) return false;
-        const BitBoard rooks = b.colored_pieces(c, Piece::Rook);
-        const auto rook_ok = [&](File f) { return rooks.has(make_square(f, back_rank(c))); };
-        if (rights.long_ && !(rook_ok(*rights.long_) && index(*rights.long_) < index(file_of(k))))
-            return false;
-        if (rights.short_ && !(rook_ok(*rights.short_) && index(*rights.short_) > index(file_of(k))))
-            return false;
-    }
-    return true;
-}
-
-// The castling field [p, end); the rights are set only when the whole field is sound, so that
-// a refused field leaves the board as it was for a reading in the other letters.
-bool read_castling(Board& b, const char* p, const char* end, bool file_letters) {
-    if (p == end || (end - p == 1 && *p == '-')) return true;
-    std::array<CastleRights, 2> rights{};
-    if (!file_letters) {
-        unsigned seen = 0;
-        for (; p != end; ++p) {
-            const unsigned bit = CASTLING_BITS[std::uint8_t(*p)];
-            if (!bit || (seen & bit)) return false;
-            seen |= bit;
-        }
-        for (unsigned c = 0; c < 2; ++c) {
-            if (seen & (1u << (2 * c))) rights[c].short_ = File::H;
-            if (seen & (2u << (2 * c))) rights[c].long_ = File::A;
-        }
-    } else {
-        for (; p != end; ++p) {
-            const char raw = *p;
-            const Color c = raw >= 'A' && raw <= 'Z' ? Color::White : Color::Black;
-            const char ch = c == Color::White ? char(raw - 'A' + 'a') : raw;
-            if (ch < 'a' || ch > 'h') return false;
-            const File file = File(ch - 'a');
-            CastleRights& mine = rights[index(c)];
-            std::optional<File>& slot = index(file) > index(file_of(b.king(c))) ? mine.short_ : mine.long_;
-            if (slot.has_value()) return false;
-            slot = file;
-        }
-    }
-    if (!castling_is_sound(b, rights)) return false;
-    b.castle_rights = rights;
-    return true;
-}
-
 // The en passant validity rule: the square the pawn left and the one it passed are empty, the
 // pawn stands beyond them, and every check on the side to move is one that this double push
 // can have given.
@@ -288,11 +225,9 @@ const char* read_number(const char* p, const char* end, unsigned max, unsigned& 
     return p;
 }
 
-enum class Letters { Standard, Files, Either };
-
 // The steps of the reading in their order; the first to fail names the error. Every return
 // hands back the one result object, so that it is built in the caller's place.
-Result<Board, FenParseError> read(std::string_view text, Letters letters) {
+Result<Board, FenParseError> read(std::string_view text, CastlingLetters letters) {
     using E = FenParseError;
     const char* const end = text.data() + text.size();
     const Placement placed = read_placement(text.data(), end);
@@ -326,11 +261,11 @@ Result<Board, FenParseError> read(std::string_view text, Letters letters) {
         p += 2;
         if (p == end) return E::MissingField;
         const char* q = field_end(++p, end);
-        // The module's reading tries rook-file letters only when the standard ones fail here;
-        // what a second reading would repeat up to this field is already done.
-        const bool standard = letters != Letters::Files && read_castling(b, p, q, false);
-        if (!standard && (letters == Letters::Standard || !read_castling(b, p, q, true)))
-            return E::InvalidCastlingRights;
+        // The module's reading tries the other letters only when the field is refused; what a
+        // second reading of the whole text would repeat up to this field is already done.
+        const auto rights = read_castling_field(p, q, letters, b);
+        if (!rights) return E::InvalidCastlingRights;
+        b.castle_rights = *rights;
 
         if (q == end) return E::MissingField;
         p = q + 1;
@@ -361,9 +296,9 @@ Result<Board, FenParseError> read(std::string_view text, Letters letters) {
 }  // namespace
 
 Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling) {
-    return read(text, file_letter_castling ? Letters::Files : Letters::Standard);
+    return read(text, file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
 }
 
-Result<Board, FenParseError> read_fen(std::string_view text) { return read(text, Letters::Either); }
+Result<Board, FenParseError> read_fen(std::string_view text) { return read(text, CastlingLetters::Either); }
 
 }  // namespace chess

@@ -116,25 +116,6 @@ char* write_clock(char* out, std::uint8_t v) {
     return out + (t >> 56);
 }
 
-// The standard castling field by rights held: bit 0 White's short, 1 White's long, 2 and 3
-// Black's.
-struct CastlingText {
-    char text[4];
-    std::uint32_t length;
-};
-constexpr std::array<CastlingText, 16> make_castling_texts() {
-    std::array<CastlingText, 16> t{};
-    for (unsigned m = 0; m < 16; ++m) {
-        unsigned n = 0;
-        for (unsigned i = 0; i < 4; ++i)
-            if (m >> i & 1) t[m].text[n++] = "KQkq"[i];
-        if (!n) t[m].text[n++] = '-';
-        t[m].length = n;
-    }
-    return t;
-}
-constexpr std::array<CastlingText, 16> CASTLING_TEXTS = make_castling_texts();
-
 using Bytes = std::uint8_t __attribute__((vector_size(16)));
 using Halves = std::uint16_t __attribute__((vector_size(16)));
 using Singles = std::uint32_t __attribute__((vector_size(16)));
@@ -216,7 +197,7 @@ RankLetters rank_letters_by_table(const Board& board) {
     return out;
 }
 
-char* write_fen(char* out, const Board& b, bool file_letter_castling) {
+char* write_fen(char* out, const Board& b, CastlingLetters castling) {
     const std::array<Quads, 4> letters = letter_pairs(b);
     const std::uint64_t occ = b.occupied().bits;
     for (int q = 3; q >= 0; --q) {
@@ -239,24 +220,7 @@ char* write_fen(char* out, const Board& b, bool file_letter_castling) {
     out[1] = color_char(b.side_to_move);
     out[2] = ' ';
     out += 3;
-    if (!file_letter_castling) {
-        const unsigned held = unsigned(b.castle_rights[0].short_.has_value()) |
-                              unsigned(b.castle_rights[0].long_.has_value()) << 1 |
-                              unsigned(b.castle_rights[1].short_.has_value()) << 2 |
-                              unsigned(b.castle_rights[1].long_.has_value()) << 3;
-        const CastlingText& c = CASTLING_TEXTS[held];
-        std::memcpy(out, c.text, 4);
-        out += c.length;
-    } else {
-        const char* before = out;
-        for (const Color c : {Color::White, Color::Black}) {
-            const CastleRights& r = b.castle_rights[index(c)];
-            const char shift = c == Color::White ? 'A' - 'a' : 0;
-            if (r.short_) *out++ = char(file_char(*r.short_) + shift);
-            if (r.long_) *out++ = char(file_char(*r.long_) + shift);
-        }
-        if (out == before) *out++ = '-';
-    }
+    out = write_castling_field(out, b.castle_rights, castling);
     *out++ = ' ';
     if (const auto ep = b.en_passant_squares())
         out = write_square(out, ep->target);
@@ -268,15 +232,10 @@ char* write_fen(char* out, const Board& b, bool file_letter_castling) {
     return write_decimal(out, b.fullmove_number);
 }
 
-bool standard_letters_name_rights(const Board& board) {
-    for (const CastleRights& r : board.castle_rights)
-        if ((r.short_ && *r.short_ != File::H) || (r.long_ && *r.long_ != File::A)) return false;
-    return true;
-}
-
 std::string to_fen(const Board& board, bool file_letter_castling) {
     char buffer[MAX_FEN_LENGTH];
-    const char* end = write_fen(buffer, board, file_letter_castling);
+    const char* end =
+        write_fen(buffer, board, file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
     return std::string(static_cast<const char*>(buffer), end);
 }
 

@@ -51,9 +51,7 @@ constexpr std::uint64_t black_to_move() { return KEYS.black; }
 inline std::uint64_t compute_hash(const Board& board) {
     std::uint64_t h = 0;
     for (unsigned c = 0; c < 2; ++c) {
-        const CastleRights& r = board.castle_rights[c];
-        if (r.short_) h ^= keys::castle(Color(c), *r.short_);
-        if (r.long_) h ^= keys::castle(Color(c), *r.long_);
+        for_each_right(board.castle_rights[c], [&](File rook) { h ^= keys::castle(Color(c), rook); });
         for (unsigned p = 0; p < PIECE_KINDS; ++p)
             for (const Square s : board.colored_pieces(Color(c), Piece(p)))
                 h ^= keys::piece(Color(c), Piece(p), s);

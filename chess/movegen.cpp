@@ -56,7 +56,7 @@ BitBoard en_passant_capturers(const Board& b, Square k) {
 
 }  // namespace detail
 
-MoveList legal_moves_vec(const Board& board) {
+MoveList legal_move_list(const Board& board) {
     MoveList moves;
     generate_moves_for(board, [&moves](const PieceMoves& group) {
         for_each_move(group, [&moves](const Move& m) { moves.push_back(m); });
@@ -68,13 +68,7 @@ namespace {
 
 bool king_move_legal(const Board& b, Square k, const Move& m) {
     if (m.promotion) return false;
-    if (b.checkers.empty() && b.is_castling(m)) {
-        const Color us = b.side_to_move;
-        const CastleRights& rights = b.castle_rights[index(us)];
-        for (const std::optional<File> rook : {rights.short_, rights.long_})
-            if (rook && m.to == make_square(*rook, back_rank(us))) return detail::can_castle(b, castling(us, k, m.to));
-        return false;
-    }
+    if (b.checkers.empty() && b.is_castling(m)) return detail::castling_targets(b, k).has(m.to);
     return king_attacks(k).without(b.us()).has(m.to) && king_target_safe(b, k, m.to);
 }
 

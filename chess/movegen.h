@@ -118,31 +118,11 @@ inline BitBoard target_mask(const Board& b, Square k) {
 // The pawns of the side to move that may take en passant: rare enough to stay out of line.
 BitBoard en_passant_capturers(const Board& b, Square k);
 
-// The castling test for the side to move, which must not be in check and must hold the right.
-inline bool can_castle(const Board& b, const Castling& c) {
-    const BitBoard path = between(c.king_from, c.rook_from) | between(c.king_from, c.king_to) | c.king_to | c.rook_to;
-    if ((path & b.occupied()).without(c.king_from).without(c.rook_from).any()) return false;
-    // A rook shielding its king along the back rank would, once moved, let the slider behind
-    // it through; the attack test below cannot see that, as the rook stays in its occupancy.
-    if (b.pinned.has(c.rook_from)) return false;
-    // Every square the king crosses is tested as it will stand, the king gone from its own.
-    const BitBoard without_king = b.occupied().without(c.king_from);
-    for (const Square s : between(c.king_from, c.king_to) | c.king_to)
-        if (square_attacked(b, s, ~b.side_to_move, without_king | s)) return false;
-    return true;
-}
-
-// The rook squares of the castlings the king on `k` may make.
+// The rook squares of the castlings the king of the side to move, on `k`, may make.
 inline BitBoard castling_targets(const Board& b, Square k) {
     const Color us = b.side_to_move;
-    const CastleRights& rights = b.castle_rights[index(us)];
-    BitBoard out;
-    for (const std::optional<File> rook : {rights.short_, rights.long_}) {
-        if (!rook) continue;
-        const Castling c = castling(us, k, make_square(*rook, back_rank(us)));
-        if (can_castle(b, c)) out |= BitBoard::from(c.rook_from);
-    }
-    return out;
+    return chess::castling_targets(b.castle_rights[index(us)], us, k, b.occupied(), b.pinned,
+                                   [&](Square s, BitBoard occupancy) { return square_attacked(b, s, ~us, occupancy); });
 }
 
 template <Piece P>
@@ -230,7 +210,7 @@ class MoveList {
 static_assert(std::is_trivially_copyable_v<Move> && std::is_trivially_destructible_v<Move>);
 
 // All legal moves in generation order, castling as the king's move onto its rook.
-MoveList legal_moves_vec(const Board& board);
+MoveList legal_move_list(const Board& board);
 
 // Whether `move` is one of the moves generation would produce, without generating the others.
 bool is_legal(const Board& board, const Move& move);

@@ -12,28 +12,13 @@ namespace {
 // `Keyed`: whether the position key is kept up to date as well. Nothing the module answers
 // reads it, so only the core's tests pay for it.
 template <bool Keyed>
-void clear_right(Board& b, Color c, std::optional<File>& right) {
-    if (!right) return;
-    if constexpr (Keyed) b.hash ^= keys::castle(c, *right);
-    right.reset();
-}
-
-template <bool Keyed>
-void clear_rights(Board& b, Color c) {
-    CastleRights& r = b.castle_rights[index(c)];
-    clear_right<Keyed>(b, c, r.short_);
-    clear_right<Keyed>(b, c, r.long_);
-}
-
-// Clears the right of `c` that castles with a rook standing on `s`, if any.
-template <bool Keyed>
-void clear_right_on(Board& b, Color c, Square s) {
-    if (rank_of(s) != back_rank(c)) return;
-    CastleRights& r = b.castle_rights[index(c)];
-    if (r.short_ == file_of(s))
-        clear_right<Keyed>(b, c, r.short_);
-    else if (r.long_ == file_of(s))
-        clear_right<Keyed>(b, c, r.long_);
+auto key_out(Board& b, Color c) {
+    return [&b, c](File rook) {
+        if constexpr (Keyed)
+            b.hash ^= keys::castle(c, rook);
+        else
+            (void)b, (void)c, (void)rook;
+    };
 }
 
 template <bool Keyed>
@@ -51,7 +36,7 @@ void castle(Board& b, Color us, const Castling& c) {
     toggle<Keyed>(b, us, Piece::King, c.king_to);
     toggle<Keyed>(b, us, Piece::Rook, c.rook_from);
     toggle<Keyed>(b, us, Piece::Rook, c.rook_to);
-    clear_rights<Keyed>(b, us);
+    clear_rights(b.castle_rights[index(us)], key_out<Keyed>(b, us));
 }
 
 template <bool Keyed>
@@ -79,7 +64,7 @@ void play(Board& b, const Move& m) {
     } else {
         if (capture) {
             toggle<Keyed>(b, them, *b.piece_on(m.to), m.to);
-            clear_right_on<Keyed>(b, them, m.to);
+            clear_right_on(b.castle_rights[index(them)], them, m.to, key_out<Keyed>(b, them));
         }
         toggle<Keyed>(b, us, *moving, m.from);
         toggle<Keyed>(b, us, *moving, m.to);
@@ -101,8 +86,8 @@ void play(Board& b, const Move& m) {
                 b.checkers = pawn_attacks(them, their_king) & BitBoard::from(m.to);
                 break;
             case Piece::Knight: b.checkers = knight_attacks(their_king) & BitBoard::from(m.to); break;
-            case Piece::Rook: clear_right_on<Keyed>(b, us, m.from); break;
-            case Piece::King: clear_rights<Keyed>(b, us); break;
+            case Piece::Rook: clear_right_on(b.castle_rights[index(us)], us, m.from, key_out<Keyed>(b, us)); break;
+            case Piece::King: clear_rights(b.castle_rights[index(us)], key_out<Keyed>(b, us)); break;
             default: break;
         }
     }

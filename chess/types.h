@@ -133,7 +133,7 @@ struct Move {
     constexpr bool operator==(const Move&) const = default;
 };
 
-// Writes the core's own move text (castling as king onto rook); returns the end position.
+// Writes the core's own move text (squares as the core holds them); returns the end position.
 // The buffer needs room for five characters.
 inline char* write_move(char* out, const Move& m) {
     out = write_square(out, m.from);
@@ -155,15 +155,17 @@ enum class FenParseError : std::uint8_t {
 struct MoveParseError {};
 struct IllegalMoveError {};
 
-constexpr std::string_view debug_name(FenParseError e) {
+// The name an error goes by in the module's messages ("bad FEN: InvalidCastlingRights"):
+// user-facing text, spelled as the enumerator so that the two cannot drift apart.
+constexpr std::string_view error_name(FenParseError e) {
     constexpr std::string_view names[] = {
         "InvalidBoard",         "InvalidSideToMove",     "InvalidCastlingRights", "InvalidEnPassant",
         "InvalidHalfMoveClock", "InvalidFullmoveNumber", "MissingField",          "TooManyFields",
     };
     return names[unsigned(e)];
 }
-constexpr std::string_view debug_name(MoveParseError) { return "MoveParseError"; }
-constexpr std::string_view debug_name(IllegalMoveError) { return "IllegalMoveError"; }
+constexpr std::string_view error_name(MoveParseError) { return "MoveParseError"; }
+constexpr std::string_view error_name(IllegalMoveError) { return "IllegalMoveError"; }
 
 // A value or the error that prevented it (the core never throws for bad input).
 template <class T, class E>

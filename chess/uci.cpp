@@ -19,12 +19,6 @@ std::optional<Piece> promotion_byte(char c, bool& ok) {
 
 constexpr bool continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// A king on its e-file square: the one place where its two-square text means castling.
-bool king_at_home(const Board& board, Square from) {
-    const Color us = board.side_to_move;
-    return from == make_square(File::E, back_rank(us)) && board.king(us) == from;
-}
-
 }  // namespace
 
 Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view text) {
@@ -41,27 +35,14 @@ Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view
         if (!ok) return MoveParseError{};
     }
 
-    // The king's two-square text from its e-file square names the castling whose king target
-    // it is.
-    Square to = *to_read;
     const Color us = board.side_to_move;
-    if (king_at_home(board, *from)) {
-        const CastleRights& rights = board.castle_rights[index(us)];
-        for (const std::optional<File> rook : {rights.short_, rights.long_}) {
-            if (!rook) continue;
-            const Castling c = board.castling_with(us, *rook);
-            if (c.king_to == *to_read) to = c.rook_from;
-        }
-    }
-    return Move{*from, to, promotion};
+    if (board.king(us) != *from) return Move{*from, *to_read, promotion};
+    return Move{*from, castling_destination_read(board.castle_rights[index(us)], us, *from, *to_read), promotion};
 }
 
-// The g- and c-file texts are written only where parse_uci_move reads them back as castling:
-// a king on its e-file square. Anywhere else the king's step to g1 or c1 may be a legal move of
-// its own, so castling keeps the king-onto-rook form, which the reader takes as it is.
 Move display_uci_move(const Board& board, const Move& move) {
-    if (!king_at_home(board, move.from) || !board.is_castling(move)) return move;
-    return Move{move.from, castling(board.side_to_move, move.from, move.to).king_to, move.promotion};
+    if (!board.is_castling(move)) return move;
+    return Move{move.from, castling_destination_written(board.side_to_move, move.from, move.to), move.promotion};
 }
 
 std::string uci_move_text(const Board& board, const Move& move) {

@@ -1,5 +1,5 @@
-// Standard UCI move text: castling is written as the king's two-square move (e1g1), while the
-// core holds it as the king's move onto its own rook (e1h1).
+// Standard UCI move text, read into the core's moves and written from them; castling's two
+// written forms are castling.h's.
 #pragma once
 
 #include <string>
@@ -13,8 +13,7 @@ namespace chess {
 // Reads the bytes of `text`; does not check legality.
 Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view text);
 
-// The move whose text is the standard form: castling by a king on its e-file square gets the
-// g- or c-file destination; any other castling stays king onto rook.
+// The move whose text is the standard form: the core's move itself, but for castling.
 Move display_uci_move(const Board& board, const Move& move);
 
 // Writes the standard text of `move` (at most five bytes); returns the end position.

@@ -108,7 +108,7 @@ void require_fen_round_trip(const Board& b, const std::string& fen) {
 
     // Exactly the promised size, so that AddressSanitizer sees any byte written past it.
     const auto buffer = std::make_unique<char[]>(chess::MAX_FEN_LENGTH);
-    const char* end = chess::write_fen(buffer.get(), b, true);
+    const char* end = chess::write_fen(buffer.get(), b, chess::CastlingLetters::RookFiles);
     require(std::string_view(buffer.get(), std::size_t(end - buffer.get())) == fen,
             "write_fen and to_fen disagree", fen);
 
@@ -152,7 +152,7 @@ std::optional<Board> load_as_module(std::string_view fen) {
     const auto loaded = morvek::parse_board(fen);
     if (const auto* refusal = std::get_if<morvek::Refusal>(&loaded)) {
         require(!expected, "parse_board refuses a FEN that from_fen reads", escaped(fen));
-        const std::string message = "bad FEN: " + std::string(chess::debug_name(expected.error()));
+        const std::string message = "bad FEN: " + std::string(chess::error_name(expected.error()));
         require(refusal->message == message, "parse_board's refusal differs from from_fen's error",
                 escaped(fen) + " -> " + refusal->message + " (expected " + message + ")");
         return std::nullopt;

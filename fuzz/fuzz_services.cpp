@@ -71,7 +71,7 @@ bool is_square_text(std::string_view text) {
 // The standard UCI texts of the board's legal moves, in order.
 std::vector<std::string> legal_texts(const Board& board) {
     std::vector<std::string> out;
-    for (const chess::Move& m : chess::legal_moves_vec(board))
+    for (const chess::Move& m : chess::legal_move_list(board))
         out.push_back(chess::uci_move_text(board, m));
     return out;
 }

@@ -84,13 +84,13 @@ void check_reading(const Board& board, std::string_view text, const std::string&
                           chess::rank_of(expected->to) == back && (short_castle || long_castle),
                       "parse_uci_move changed a destination that is no castling", shown);
     }
-    const chess::MoveList legal = chess::legal_moves_vec(board);
+    const chess::MoveList legal = chess::legal_move_list(board);
     const bool listed = std::find(legal.begin(), legal.end(), m) != legal.end();
     fuzz::require(chess::is_legal(board, m) == listed, "is_legal disagrees with generation", shown);
 }
 
 void check_every_legal_move(const Board& board, const std::string& shown) {
-    const chess::MoveList legal = chess::legal_moves_vec(board);
+    const chess::MoveList legal = chess::legal_move_list(board);
     fuzz::require(chess::count_moves(board) == legal.size(),
                   "count_moves disagrees with generation", shown);
     std::vector<std::string> texts;

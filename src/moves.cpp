@@ -12,19 +12,20 @@ namespace morvek {
 
 UciMoves legal_moves(const chess::Board& board) {
     UciMoves listed;
-    for (const chess::Move& m : chess::legal_moves_vec(board))
+    for (const chess::Move& m : chess::legal_move_list(board))
         listed.moves.push_back(chess::display_uci_move(board, m));
     return listed;
 }
 
 Answer<FenText> apply_uci(const chess::Board& board, std::string_view uci) {
     auto move = read_legal_move(board, uci, [](std::string_view text) {
-        return message({"illegal move ", text, ": ", chess::debug_name(chess::IllegalMoveError{})});
+        return message({"illegal move ", text, ": ", chess::error_name(chess::IllegalMoveError{})});
     });
-    if (Refusal* refusal = std::get_if<Refusal>(&move)) return std::move(*refusal);
-    chess::Board next = board;
-    chess::play_unchecked(next, std::get<chess::Move>(move));
-    return returned_fen(next);
+    return and_then(std::move(move), [&](const chess::Move& m) {
+        chess::Board next = board;
+        chess::play_unchecked(next, m);
+        return returned_fen(next);
+    });
 }
 
 }  // namespace morvek

@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -58,8 +59,21 @@ struct Refusal {
     std::string message;
 };
 
+// A result or the refusal to give one. The core has its own value-or-error, chess::Result,
+// and the two stay apart on purpose: the core's errors are small values that name what was
+// wrong and know nothing of the caller's text or of messages, while a Refusal is the finished
+// message, written once where the operation has the caller's text at hand (parse_board,
+// read_legal_move). Each core error becomes a Refusal in exactly one such place.
 template <class T>
 using Answer = std::variant<T, Refusal>;
+
+// The refusal passed on unchanged, or `next` applied to the result (`next` returns a bare
+// value), so that an operation reads as its steps without unwrapping each one.
+template <class T, class Next>
+auto and_then(Answer<T>&& answer, Next&& next) -> Answer<std::invoke_result_t<Next, const T&>> {
+    if (Refusal* refusal = std::get_if<Refusal>(&answer)) return std::move(*refusal);
+    return next(std::get<T>(answer));
+}
 
 // A message template filled in: the pieces joined, in one allocation.
 inline std::string message(std::initializer_list<std::string_view> parts) {
@@ -159,17 +173,14 @@ inline SquareTriple placement_texts(const PlacedPiece& p) {
 }
 
 // Every position the module hands back, written so that reading it again gives the same
-// position: standard castling letters where they name the same rooks, rook-file letters
-// otherwise.
+// position.
 inline FenText returned_fen(const chess::Board& board) {
-    const bool file_letters = !chess::standard_letters_name_rights(board);
-    return FenText::written([&](char* out) { return chess::write_fen(out, board, file_letters); });
+    return FenText::written(
+        [&](char* out) { return chess::write_fen(out, board, chess::CastlingLetters::Either); });
 }
 
 // The frame's FEN step (position.cpp), free of Python like the bodies, so that everything
-// built without the interpreter loads a position exactly as a call does: standard castling
-// letters first, rook-file letters only when the castling field was what the first reading
-// refused.
+// built without the interpreter loads a position exactly as a call does (chess::read_fen).
 Answer<chess::Board> parse_board(std::string_view fen);
 
 // The bodies, in the order of the module's surface table.

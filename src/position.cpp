@@ -8,10 +8,8 @@
 namespace morvek {
 
 Answer<chess::Board> parse_board(std::string_view fen) {
-    // Rook-file castling letters only when the standard ones were refused; when both readings
-    // fail, the second one's error is the one reported.
     const auto board = chess::read_fen(fen);
-    if (!board) return Refusal(message({"bad FEN: ", chess::debug_name(board.error())}));
+    if (!board) return Refusal(message({"bad FEN: ", chess::error_name(board.error())}));
     return board.value();
 }
 

@@ -51,7 +51,7 @@ void append_disambiguation(std::string& out, const Board& b, Piece mover, const 
 std::string san_body(const Board& b, const Move& m) {
     const std::optional<Piece> mover = b.piece_on(m.from);
     if (!mover) chess::invariant_failure("legal move has a mover");
-    if (b.is_castling(m)) return chess::castling(b.side_to_move, m.from, m.to).short_side ? "O-O" : "O-O-O";
+    if (b.is_castling(m)) return std::string(chess::castling_san(chess::castling(b.side_to_move, m.from, m.to)));
 
     const bool capture = b.piece_on(m.to).has_value();
     std::string out;
@@ -149,13 +149,14 @@ std::string normalize_san(std::string_view text) {
 
 Answer<std::string> uci_to_san(const Board& board, std::string_view uci) {
     auto move = read_legal_move(board, uci, [](std::string_view text) { return message({"illegal move: ", text}); });
-    if (Refusal* refusal = std::get_if<Refusal>(&move)) return std::move(*refusal);
-    std::string san = san_body(board, std::get<Move>(move));
-    Board after = board;
-    chess::play_unchecked(after, std::get<Move>(move));
-    // Only whether a reply exists matters, so counting the replies is enough.
-    if (after.checkers.any()) san += chess::count_moves(after) == 0 ? '#' : '+';
-    return san;
+    return and_then(std::move(move), [&](const Move& m) {
+        std::string san = san_body(board, m);
+        Board after = board;
+        chess::play_unchecked(after, m);
+        // Only whether a reply exists matters, so counting the replies is enough.
+        if (after.checkers.any()) san += chess::count_moves(after) == 0 ? '#' : '+';
+        return san;
+    });
 }
 
 namespace {
@@ -175,7 +176,7 @@ std::optional<SanShape> shape_of(std::string_view target) {
     if (target.empty()) return std::nullopt;
     SanShape shape;
     const char first = target.front();
-    if (first == 'O') {
+    if (chess::castling_san_shape(target)) {
         shape.castling = true;
         return shape;
     }

@@ -43,8 +43,8 @@ int main(int argc, char** argv) {
 
     const auto loaded = read_fen(fen);
     if (!loaded) {
-        std::fprintf(stderr, "bad FEN: %.*s\n", int(debug_name(loaded.error()).size()),
-                     debug_name(loaded.error()).data());
+        std::fprintf(stderr, "bad FEN: %.*s\n", int(error_name(loaded.error()).size()),
+                     error_name(loaded.error()).data());
         return 1;
     }
     const Board& board = loaded.value();
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     std::uint64_t nodes = 0;
     if (divide && depth > 0) {
-        for (const Move& m : legal_moves_vec(board)) {
+        for (const Move& m : legal_move_list(board)) {
             Board next = board;
             play_unchecked(next, m);
             const std::uint64_t n = perft(next, unsigned(depth - 1));

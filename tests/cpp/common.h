@@ -25,7 +25,7 @@ inline constexpr const char* START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBN
 inline ::testing::AssertionResult returned_fen_reads_back(const Board& b) {
     const std::string text(morvek::returned_fen(b).view());
     const auto again = read_fen(text);
-    if (!again) return ::testing::AssertionFailure() << text << " -> " << debug_name(again.error());
+    if (!again) return ::testing::AssertionFailure() << text << " -> " << error_name(again.error());
     if (!(again.value() == b)) return ::testing::AssertionFailure() << text << " reads as another board";
     return ::testing::AssertionSuccess();
 }
@@ -57,7 +57,7 @@ inline BitBoard squares(std::initializer_list<Square> list) {
 
 // is_legal accepts exactly the generated moves among every from, to and promotion.
 inline void expect_is_legal_agrees_with_generation(const Board& b) {
-    const MoveList legal = legal_moves_vec(b);
+    const MoveList legal = legal_move_list(b);
     for (unsigned f = 0; f < 64; ++f)
         for (unsigned t = 0; t < 64; ++t)
             for (int p = -1; p < PIECE_KINDS; ++p) {

@@ -28,11 +28,11 @@ TEST_P(FenReading, GivesTheFirstFailingStep) {
     const FenCase& c = GetParam();
     const auto result = from_fen(c.fen, c.file_letters);
     if (!c.error) {
-        ASSERT_TRUE(result.ok()) << c.fen << " -> " << debug_name(result.error());
+        ASSERT_TRUE(result.ok()) << c.fen << " -> " << error_name(result.error());
         EXPECT_TRUE(test::returned_fen_reads_back(result.value())) << c.fen;
     } else {
         ASSERT_FALSE(result.ok()) << c.fen;
-        EXPECT_EQ(debug_name(result.error()), debug_name(*c.error)) << c.fen;
+        EXPECT_EQ(error_name(result.error()), error_name(*c.error)) << c.fen;
     }
 }
 
@@ -307,9 +307,9 @@ TEST(ValueTypes, SquareTextAndIteration) {
     char text[8];
     EXPECT_EQ(std::string(text, write_move(text, Move{Square::A7, Square::A8, Piece::Knight})), "a7a8n");
     EXPECT_EQ(std::string(text, write_move(text, Move{Square::E2, Square::E4, std::nullopt})), "e2e4");
-    EXPECT_EQ(debug_name(FenParseError::InvalidCastlingRights), "InvalidCastlingRights");
-    EXPECT_EQ(debug_name(FenParseError::InvalidFullmoveNumber), "InvalidFullmoveNumber");
-    EXPECT_EQ(debug_name(FenParseError::InvalidHalfMoveClock), "InvalidHalfMoveClock");
+    EXPECT_EQ(error_name(FenParseError::InvalidCastlingRights), "InvalidCastlingRights");
+    EXPECT_EQ(error_name(FenParseError::InvalidFullmoveNumber), "InvalidFullmoveNumber");
+    EXPECT_EQ(error_name(FenParseError::InvalidHalfMoveClock), "InvalidHalfMoveClock");
 }
 
 }  // namespace

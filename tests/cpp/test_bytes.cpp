@@ -64,7 +64,7 @@ TEST(HighBytes, EveryFenFieldRefusesThemAsItsOwnError) {
                 for (const std::string& text : texts_with_byte(fen, field, char(b))) {
                     const auto read = read_fen(text);
                     ASSERT_FALSE(read.ok()) << "byte " << b << " in " << text;
-                    EXPECT_EQ(debug_name(read.error()), debug_name(ERRORS[field]))
+                    EXPECT_EQ(error_name(read.error()), error_name(ERRORS[field]))
                         << "byte " << b << " in field " << field;
                 }
             }

@@ -18,7 +18,7 @@ using test::START;
 // The core's own move texts (castling as king onto rook), in generation order.
 std::string core_moves(const Board& b) {
     std::string out;
-    for (const Move& m : legal_moves_vec(b)) {
+    for (const Move& m : legal_move_list(b)) {
         char text[8];
         if (!out.empty()) out += ' ';
         out.append(text, write_move(text, m));

@@ -62,7 +62,7 @@ TEST(Perft, CountsMatchTheReference) {
 std::uint64_t perft_by_playing(const Board& b, unsigned depth) {
     if (depth == 0) return 1;
     std::uint64_t n = 0;
-    for (const Move& m : legal_moves_vec(b)) {
+    for (const Move& m : legal_move_list(b)) {
         Board next = b;
         play_unchecked(next, m);
         n += perft_by_playing(next, depth - 1);
@@ -91,7 +91,7 @@ void check_position(const Board& b, bool full_legality_sweep) {
     ASSERT_TRUE(again.value() == test::unkeyed(b)) << to_fen(b, true);
     ASSERT_TRUE(test::returned_fen_reads_back(test::unkeyed(b)));
 
-    const MoveList legal = legal_moves_vec(b);
+    const MoveList legal = legal_move_list(b);
     ASSERT_EQ(count_moves(b), legal.size()) << to_fen(b, true);
     std::vector<std::string> texts;
     for (const Move& m : legal) {
@@ -127,7 +127,7 @@ TEST(Playouts, IncrementalStateMatchesRecomputation) {
             check_position(b, ply % 8 == 0);
             if (HasFatalFailure()) return;
             ++positions;
-            const MoveList legal = legal_moves_vec(b);
+            const MoveList legal = legal_move_list(b);
             if (legal.empty()) break;
             // The module's plain moves and passes give the same boards but for the key.
             Board plain = test::unkeyed(b);
