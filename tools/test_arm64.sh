@@ -48,6 +48,10 @@ output=$("$root/tools/check_exports.sh" "$build/morvek_board.abi3.so" 2>&1)
 status=$?
 echo "$output"
 record exports "$status" "$(tail -n 1 <<<"$output")"
+output=$("$root/tools/check_runtime.sh" "$build/morvek_board.link-map" 2>&1)
+status=$?
+echo "$output"
+record runtime "$status" "$(tail -n 1 <<<"$output")"
 
 # Every position of the perft table, move by move at depth 5, against the native build.
 echo "=== arm64 perft against $native/perft"
