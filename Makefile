@@ -129,12 +129,13 @@ bench-peers-venv:
 bench-peers: build bench-peers-venv
 	PYTHONPATH=$(abspath $(BUILD_DIR)) $(PEERS_VENV)/bin/python bench/peers.py $(PEERS_ARGS)
 
-# examples/walk_games.py over copies of the sample with one process, two, a local Dask cluster of
-# two workers, and python-chess doing the same walk (bench/walk_games.py).
+# The walker (morvek_walk) over copies of the sample with one process, two, two on zstd-compressed
+# copies, a local Dask cluster of two workers, and python-chess doing the same walk
+# (bench/walk_games.py).
 WALK_BENCH_ARGS ?=
 BENCH_BEFORE ?= HEAD~1
 bench-walk: build bench-venv
-	PYTHONPATH=$(abspath $(BUILD_DIR)) $(BENCH_VENV)/bin/python bench/walk_games.py $(WALK_BENCH_ARGS)
+	PYTHONPATH=$(abspath $(BUILD_DIR)):$(CURDIR) $(BENCH_VENV)/bin/python bench/walk_games.py $(WALK_BENCH_ARGS)
 
 # The perft counts above 20 million nodes, which the default test run leaves out (minutes).
 perft-deep: build

@@ -17,6 +17,8 @@ __all__ = [
     "side_to_move",
 ]
 
+__version__: str
+
 def piece_list(fen: str) -> list[tuple[str, str, str]]:
     """[(square, piece, color)] for every piece, e.g. ("e5", "N", "black")."""
 

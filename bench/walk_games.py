@@ -1,8 +1,9 @@
-"""Positions a second of examples/walk_games.py over copies of the sample collection: one
-process, two, a local Dask cluster of two workers, and python-chess doing the same walk with
-its own PGN reader. Prints the table of BENCHMARKS.md.
+"""Positions a second of the walker (morvek-walk) over copies of the sample collection: one
+process, two, two on the same copies compressed with zstd, a local Dask cluster of two workers,
+and python-chess doing the same walk with its own PGN reader. Prints the table of
+BENCHMARKS.md.
 
-    PYTHONPATH=build python3 bench/walk_games.py [--copies 10] [--repeat 3]
+    PYTHONPATH=build:. python3 bench/walk_games.py [--copies 10] [--repeat 3]
 
 Every timing is a whole command from start to exit (interpreter start, pool or cluster start,
 reading, writing the CSV), so the figures are what a user waits for; the copies make the input
@@ -11,7 +12,7 @@ walker runs must write the same bytes.
 
 python-chess's walk reads each game with chess.pgn and writes the same columns but the exchange
 value, which it has no function for: its board's SAN of the move, check after it and the number
-of legal moves before it.
+of legal moves before it. The .zst run needs zstandard (or CPython 3.14) here.
 """
 
 from __future__ import annotations
@@ -80,12 +81,22 @@ def main() -> None:
             shutil.copytree(SAMPLE, work / "games" / f"copy-{copy:03d}",
                             ignore=shutil.ignore_patterns("*.py"))
         files = sorted(str(p) for p in (work / "games").rglob("*.pgn"))
+        import zstandard
+
+        for path in files:
+            compressed = pathlib.Path(path.replace(str(work / "games"), str(work / "zst")) + ".zst")
+            compressed.parent.mkdir(parents=True, exist_ok=True)
+            compressed.write_bytes(zstandard.ZstdCompressor(level=10).compress(pathlib.Path(path).read_bytes()))
         env = dict(os.environ)
-        walker = [sys.executable, str(ROOT / "examples" / "walk_games.py"), str(work / "games")]
+        env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(ROOT), env.get("PYTHONPATH")]))
+        walker = [sys.executable, "-m", "morvek_walk"]
         runs = {
-            "walk_games.py --jobs 1": walker + ["--jobs", "1", "-o", str(work / "jobs1.csv")],
-            "walk_games.py --jobs 2": walker + ["--jobs", "2", "-o", str(work / "jobs2.csv")],
-            "walk_games.py --dask local:2": walker + ["--dask", "local:2", "-o", str(work / "dask.csv")],
+            "morvek-walk --jobs 1": walker + [str(work / "games"), "--jobs", "1", "-o", str(work / "jobs1.csv")],
+            "morvek-walk --jobs 2": walker + [str(work / "games"), "--jobs", "2", "-o", str(work / "jobs2.csv")],
+            "morvek-walk --jobs 2, .pgn.zst input": walker + [str(work / "zst"), "--jobs", "2", "-o",
+                                                             str(work / "zst.csv")],
+            "morvek-walk --dask local:2": walker + [str(work / "games"), "--dask", "local:2", "-o",
+                                                    str(work / "dask.csv")],
             "python-chess, one process": [sys.executable, __file__, "-o", str(work / "chess.csv"),
                                           "--python-chess-walk", *files],
         }
@@ -93,8 +104,10 @@ def main() -> None:
         for _ in range(args.repeat):
             for name, command in runs.items():
                 best[name] = min(best[name], timed(command, env))
-        outputs = {hashlib.sha256((work / f).read_bytes()).hexdigest()
-                   for f in ("jobs1.csv", "jobs2.csv", "dask.csv")}
+        # The .zst run names its files with their suffix; everything else must be the same.
+        zst = (work / "zst.csv").read_bytes().replace(b"/zst/", b"/games/").replace(b".pgn.zst,", b".pgn,")
+        outputs = {hashlib.sha256((work / f).read_bytes()).hexdigest() for f in ("jobs1.csv", "jobs2.csv", "dask.csv")}
+        outputs.add(hashlib.sha256(zst).hexdigest())
         if len(outputs) != 1:
             sys.exit("the walker's runs wrote different output")
         with open(work / "jobs1.csv") as file:
@@ -113,7 +126,7 @@ def main() -> None:
     print()
     print("| run | seconds | positions/s | against one process |")
     print("|---|---|---|---|")
-    one = best["walk_games.py --jobs 1"]
+    one = best["morvek-walk --jobs 1"]
     for name, seconds in best.items():
         print(f"| {name} | {seconds:.2f} | {positions / seconds:,.0f} | {one / seconds:.2f} |")
 

@@ -50,14 +50,30 @@ run_installed() {
     # come from the environment.
     "$venv/bin/python" "$root/examples/quick_tour.py" >"$output" 2>&1
     status=$?
+    ((status == 0)) && walk_installed "$venv" "$output"
+    status=$?
     ((status == 0)) || cat "$output"
-    echo "example ran: exit status $status" >>"$output"
+    echo "example and walker ran: exit status $status" >>"$output"
     if ((full && status == 0)); then
         (cd "$venv" && env -u PYTHONHOME MORVEK_INSTALLED=1 "${settings[@]}" "$venv/bin/python" \
             -m pytest -q -p no:cacheprovider "$@" "$root/tests/python") 2>&1 | tee "$output"
         status=${PIPESTATUS[0]}
     fi
     tally_record "$name" "$status" "$(grep -v '^\s*$' "$output" | tail -n 1)"
+}
+
+# The installed command on a sample file and on a gzip copy of it: the same rows.
+walk_installed() {
+    local venv=$1 output=$2 work status
+    work=$(mktemp -d)
+    gzip -c "$root/examples/games/standard.pgn" >"$work/standard.pgn.gz"
+    "$venv/bin/morvek-walk" --jobs 2 "$root/examples/games/standard.pgn" -o "$work/plain.csv" >>"$output" 2>&1 &&
+        "$venv/bin/morvek-walk" --jobs 2 "$work/standard.pgn.gz" -o "$work/gz.csv" >>"$output" 2>&1 &&
+        cmp -s <(cut -d, -f2- "$work/plain.csv") <(cut -d, -f2- "$work/gz.csv")
+    status=$?
+    ((status == 0)) || echo "morvek-walk from the wheel failed, or read the .gz copy differently" >>"$output"
+    rm -rf "$work"
+    return $status
 }
 
 install_wheel() {

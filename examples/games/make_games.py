@@ -11,7 +11,7 @@ positions. A game ends by mate, stalemate, threefold repetition, the fifty-move 
 material or, after MAX_PLIES, adjudication as a draw. The same arguments write the same files.
 
 The FEN tag of a Chess960 game writes its castling rights as KQkq (the outermost rook on each
-side), as chess programs commonly do; examples/walk_games.py reads them so.
+side), as chess programs commonly do; the walker (morvek_walk) reads them so.
 """
 
 from __future__ import annotations

@@ -133,6 +133,7 @@ PyObject* make_module() {
     PyRef module = PyRef::steal(PyModule_Create2(&MODULE_DEF, PYTHON_ABI_VERSION));
     if (!module) return pending_error();
     if (!register_functions(module.get())) return pending_error();
+    if (PyModule_AddStringConstant(module.get(), "__version__", MORVEK_VERSION) < 0) return pending_error();
     return module.release();
 }
 

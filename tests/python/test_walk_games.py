@@ -1,18 +1,25 @@
-"""examples/walk_games.py as its users run it: over the sample collection with one process, two
-and a Dask cluster; every row held against python-chess reading the same PGN; bad input
-reported and left out with everything else written.
+"""The walker (morvek-walk) as its users run it: over the sample collection with one process, two
+and Dask clusters; every row held against python-chess reading the same PGN; bad input reported
+and left out with everything else written; failures that leave the user's files as they were.
 
-The example runs as a command in a child interpreter of this one, which finds the module the
-way the tests do (the build directory, or the installed wheel).
+The walker runs as a command in a child interpreter of this one: `python -m morvek_walk` beside
+the build directory, or the installed `morvek-walk` of the wheel.
 """
 
+import bz2
 import csv
+import gzip
 import importlib.util
 import io
+import lzma
 import os
 import pathlib
+import shutil
+import signal
+import socket
 import subprocess
 import sys
+import time
 
 import chess
 import chess.pgn
@@ -21,29 +28,36 @@ import pytest
 import morvek_board as mb
 from conftest import BUILD, INSTALLED, ROOT
 
-WALKER = ROOT / "examples" / "walk_games.py"
 SAMPLE = ROOT / "examples" / "games"
-if not WALKER.is_file() or not SAMPLE.is_dir():
+if not (ROOT / "morvek_walk").is_dir() or not SAMPLE.is_dir():
     pytest.skip("the walker and its sample are not beside these tests", allow_module_level=True)
 
-COLUMNS = ["source", "game", "ply", "fen", "uci", "san", "check", "see", "legal_moves"]
+COLUMNS = ["source", "game", "ply", "fen", "uci", "san", "check", "see", "legal_moves", "result",
+           "clock", "eval", "mate"]
+INSTALLED_COMMAND = pathlib.Path(sys.executable).parent / "morvek-walk"
 
 
-def walk(*args, cwd=ROOT, timeout=300):
-    """Runs the walker; (exit status, CSV text, standard error lines)."""
+def environment():
     env = dict(os.environ)
     if not INSTALLED:
-        env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(BUILD), env.get("PYTHONPATH")]))
-    done = subprocess.run([sys.executable, str(WALKER), *map(str, args)], cwd=cwd, env=env,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=timeout)
-    errors = done.stderr.decode("utf-8").splitlines()
-    return done.returncode, done.stdout.decode("utf-8"), errors
+        env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(BUILD), str(ROOT), env.get("PYTHONPATH")]))
+    return env
 
 
-def rows_of(text):
+def command():
+    return [str(INSTALLED_COMMAND)] if INSTALLED else [sys.executable, "-m", "morvek_walk"]
+
+
+def walk(*args, cwd=ROOT, timeout=300, stdin=None):
+    """Runs the walker; (exit status, CSV text, standard error lines)."""
+    done = subprocess.run([*command(), *map(str, args)], cwd=cwd, env=environment(), input=stdin,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    return done.returncode, done.stdout.decode("utf-8"), done.stderr.decode("utf-8").splitlines()
+
+
+def rows_of(text, tags=()):
     reader = csv.reader(io.StringIO(text))
-    assert next(reader) == COLUMNS
+    assert next(reader) == COLUMNS + list(tags)
     return list(reader)
 
 
@@ -55,15 +69,17 @@ def one_process():
     return text, errors
 
 
-# --- the same output whichever runs it -------------------------------------------------------
 def dask_ready():
     return importlib.util.find_spec("distributed") is not None
 
 
+needs_dask = pytest.mark.skipif(not dask_ready(), reason="dask[distributed] is not installed here")
+
+
+# --- the same output whichever runs it -------------------------------------------------------
 @pytest.mark.parametrize("how", [
     ["--jobs", "2"],
-    pytest.param(["--dask", "local:2"], marks=pytest.mark.skipif(
-        not dask_ready(), reason="dask[distributed] is not installed here")),
+    pytest.param(["--dask", "local:2"], marks=needs_dask),
 ], ids=["two-processes", "dask-two-workers"])
 def test_parallel_runs_write_the_same_bytes(one_process, how):
     text, errors = one_process
@@ -78,10 +94,8 @@ def test_counts_say_what_was_written(one_process):
     text, errors = one_process
     rows = rows_of(text)
     games = {(row[0], row[1]) for row in rows}
-    assert errors[-1] == (f"walk_games: {len(games)} games written, {len(rows)} positions, "
-                          "0 games skipped")
-    assert {row[0] for row in rows} == {"examples/games/chess960.pgn",
-                                        "examples/games/standard.pgn"}
+    assert errors[-1] == f"morvek-walk: {len(games)} games written, {len(rows)} positions, 0 games skipped"
+    assert {row[0] for row in rows} == {"examples/games/chess960.pgn", "examples/games/standard.pgn"}
 
 
 # --- every row against python-chess --------------------------------------------------------
@@ -105,33 +119,72 @@ def same_position(fen, board):
     )
 
 
-def test_every_row_agrees_with_python_chess(one_process):
+def check_against_python_chess(rows, path, source):
+    """Every row of every game in `path` against python-chess; the games' count."""
     by_game = {}
-    for row in rows_of(one_process[0]):
+    for row in rows:
         by_game.setdefault((row[0], int(row[1])), []).append(row)
     walked = 0
-    for path in sorted(SAMPLE.glob("*.pgn")):
-        source = f"examples/games/{path.name}"
-        with open(path, encoding="utf-8") as file:
-            number = 0
-            while (game := chess.pgn.read_game(file)) is not None:
-                number += 1
-                assert not game.errors, (source, number, game.errors)
-                rows = by_game.pop((source, number))
-                board = game.board()
-                moves = list(game.mainline_moves())
-                assert [int(row[2]) for row in rows] == list(range(1, len(moves) + 1))
-                for row, move in zip(rows, moves):
-                    where = (source, number, row[2])
-                    assert same_position(row[3], board), where
-                    assert int(row[8]) == board.legal_moves.count(), where
+    with open(path, encoding="utf-8") as file:
+        number = 0
+        while (game := chess.pgn.read_game(file)) is not None:
+            number += 1
+            assert not game.errors, (source, number, game.errors)
+            rows = by_game.pop((source, number))
+            board = game.board()
+            nodes = list(game.mainline())
+            assert [int(row[2]) for row in rows] == list(range(1, len(nodes) + 1))
+            for row, node in zip(rows, nodes):
+                where = (source, number, row[2])
+                move = node.move
+                assert same_position(row[3], board), where
+                assert int(row[8]) == board.legal_moves.count(), where
+                assert row[9] == game.headers["Result"], where
+                score = node.eval()
+                assert row[10:13] == [
+                    "" if node.clock() is None else f"{node.clock():g}",
+                    "" if score is None or score.white().score() is None else str(score.white().score()),
+                    "" if score is None or score.white().mate() is None else str(score.white().mate()),
+                ], where
+                if move:
                     assert row[5] == board.san(move), where
-                    board.push(move)
-                    assert same_position(mb.apply_uci(row[3], row[4]), board), where
-                    assert row[6] == str(int(board.is_check())), where
-                walked += 1
-    assert by_game == {}
+                else:
+                    assert row[4:6] == ["", ""] and row[7] == "", where
+                board.push(move)
+                assert same_position(mb.null_move_fen(row[3]) if not move else mb.apply_uci(row[3], row[4]),
+                                     board), where
+                assert row[6] == str(int(board.is_check())), where
+            walked += 1
+    assert [key for key in by_game if key[0] == source] == []
+    return walked
+
+
+def test_every_row_agrees_with_python_chess(one_process):
+    rows = rows_of(one_process[0])
+    walked = sum(check_against_python_chess(rows, path, f"examples/games/{path.name}")
+                 for path in sorted(SAMPLE.glob("*.pgn")))
     assert walked >= 300
+
+
+# Clocks and engine evaluations as online databases write them, null moves as PGN editors do,
+# and an en passant capture marked as such.
+ANNOTATED = """[Event "annotated"]
+[Result "1-0"]
+
+1. e4 { [%eval 0.17] [%clk 0:03:00] } 1... d5 { [%eval 0.29] [%clk 0:02:59.5] }
+2. e5 { [%eval -1.45,22] [%clk 1:00:00] } 2... f5 { [%eval #-3] } 3. exf6 e.p. { [%eval #4] }
+3... Nxf6 { a comment } 4. -- { [%clk 0:00:01] } 4... Z0 5. Nf3 1-0
+
+"""
+
+
+def test_clocks_evaluations_and_null_moves_agree_with_python_chess(tmp_path):
+    (tmp_path / "annotated.pgn").write_text(ANNOTATED, encoding="utf-8")
+    status, text, errors = walk("--jobs", "1", tmp_path / "annotated.pgn")
+    assert status == 0, errors
+    rows = rows_of(text)
+    assert len(rows) == 9
+    assert check_against_python_chess(rows, tmp_path / "annotated.pgn", str(tmp_path / "annotated.pgn")) == 1
 
 
 # --- PGN as people write it ------------------------------------------------------------------
@@ -163,6 +216,8 @@ def decorate(game):
             out.append("; to the end of the line 0-1\n")
         if i % 13 == 4:
             out.append("\n% escaped line *\n")
+        if i % 17 == 5:
+            out.append("!? +/- N")
     return "\ufeff" + (head + "\n\n" + " ".join(out) + "\n").replace("\n", "\r\n")
 
 
@@ -178,6 +233,59 @@ def test_pgn_decorations_change_no_row(tmp_path):
     assert [row[1:] for row in rows if row[0].endswith("decorated.pgn")] == plain
 
 
+# --- compressed and streamed input -------------------------------------------------------------
+def zstd_compress(data):
+    try:
+        from compression import zstd
+
+        return zstd.compress(data)
+    except ImportError:
+        zstandard = pytest.importorskip("zstandard")
+        return zstandard.ZstdCompressor().compress(data)
+
+
+@pytest.mark.parametrize("suffix, compress", [
+    (".gz", gzip.compress), (".bz2", bz2.compress), (".xz", lzma.compress), (".zst", zstd_compress),
+    ("-", None),
+], ids=["gz", "bz2", "xz", "zst", "stdin"])
+def test_compressed_and_standard_input_give_the_same_rows(one_process, tmp_path, suffix, compress):
+    """In folders too: every name but a compressed file's suffix is the plain file's."""
+    plain = (SAMPLE / "standard.pgn").read_bytes()
+    if compress is None:
+        status, text, errors = walk("--jobs", "2", "-", stdin=plain)
+        source = "-"
+    else:
+        (tmp_path / f"standard.pgn{suffix}").write_bytes(compress(plain))
+        status, text, errors = walk("--jobs", "2", tmp_path)
+        source = str(tmp_path / f"standard.pgn{suffix}")
+    assert status == 0, errors
+    expected = [row[1:] for row in rows_of(one_process[0]) if row[0] == "examples/games/standard.pgn"]
+    rows = rows_of(text)
+    assert {row[0] for row in rows} == {source}
+    assert [row[1:] for row in rows] == expected
+
+
+def peak_kib(*args):
+    """The walker's peak resident memory in KiB, measured in a process of its own."""
+    probe = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, "
+             "stderr=subprocess.DEVNULL, check=True); "
+             "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
+    done = subprocess.run([sys.executable, "-c", probe, *command(), *map(str, args)], env=environment(),
+                          cwd=ROOT, capture_output=True, text=True, timeout=300, check=True)
+    return int(done.stdout)
+
+
+def test_memory_does_not_grow_with_the_input(tmp_path):
+    """Games with long comments make a large file of few moves; read whole, the larger input
+    would cost its own size twice over (its bytes and its text)."""
+    game = ('[Event "long"]\n\n1. e4 { ' + "a long comment " * 700 + "} e5 2. Nf3 Nc6 1-0\n\n").encode()
+    (tmp_path / "small.pgn").write_bytes(game * 200)  # 2 MB
+    (tmp_path / "large.pgn").write_bytes(game * 2000)  # 21 MB
+    small = peak_kib("--jobs", "1", "--chunk", "100", tmp_path / "small.pgn", "-o", tmp_path / "small.csv")
+    large = peak_kib("--jobs", "1", "--chunk", "100", tmp_path / "large.pgn", "-o", tmp_path / "large.csv")
+    assert large - small < 6 * 1024, (small, large)
+
+
 # --- bad input: reported, left out, nothing else lost ---------------------------------------
 GOOD = '[Event "good"]\n\n1. e4 e5 2. Nf3 Nc6 1-0\n\n'
 CHESS960 = "nbbrknrq/pppppppp/8/8/8/8/PPPPPPPP/NBBRKNRQ w KQkq - 0 1"
@@ -187,11 +295,12 @@ BAD_GAMES = [
     ("unreadable-move", b"1. e4 e5 2. Nf9 Nc6 1-0\n\n", 3, "Nf9", "no legal move matches SAN 'Nf9'"),
     ("illegal-move", b"1. e4 e5 2. Ke3 Nc6 1-0\n\n", 3, "Ke3", "no legal move matches SAN 'Ke3'"),
     ("no-result", b"1. e4 e5 2. Nf3\n\n", 3, "Nf3", "truncated: no result before the next game's tags"),
-    ("not-utf-8", b"1. e4 e5 2. Nf3 N\xffc6 1-0\n\n", 4, "N\\xffc6", "byte 0xff is not UTF-8"),
-    ("not-utf-8-tag", b'[White "caf\xe9"]\n\n1. e4 e5 1-0\n\n', 0, '[White "caf\\xe9"]',
-     "byte 0xe9 is not UTF-8"),
+    ("not-utf-8-move", b"1. e4 e5 2. Nf3 N\xffc6 1-0\n\n", 4, "N\\xffc6", "byte 0xff is not UTF-8"),
     ("bad-fen-tag", b'[FEN "8/8/8/8/8/8/8/8 w - - 0 1"]\n\n1. e4 1-0\n\n', 0,
      "8/8/8/8/8/8/8/8 w - - 0 1", "bad FEN: InvalidBoard"),
+    ("variant", b'[Variant "Crazyhouse"]\n\n1. e4 e5 1-0\n\n', 0, '[Variant "Crazyhouse"]',
+     "not chess: only standard chess and Chess960 are walked"),
+    ("null-move-in-check", b"1. e4 f6 2. Qh5+ -- 1-0\n\n", 4, "--", "null move illegal (in check)"),
 ]
 
 
@@ -205,13 +314,24 @@ def test_bad_game_is_reported_and_left_out(tmp_path, case, middle, ply, text, me
     # Both files' games 1 and the good file's 2 are written, and identically so; the bad file's
     # third game keeps its number.
     written = [(pathlib.Path(row[0]).name, row[1]) for row in rows]
-    assert sorted(set(written)) == [("games.pgn", "1"), ("games.pgn", "3"),
-                                    ("good.pgn", "1"), ("good.pgn", "2")]
+    assert sorted(set(written)) == [("games.pgn", "1"), ("games.pgn", "3"), ("good.pgn", "1"), ("good.pgn", "2")]
     assert len({tuple(row[2:]) for row in rows}) == len(rows) // 4
     assert errors == [
         f"{tmp_path / 'games.pgn'}: game 2, ply {ply}: {text!r}: {message}",
-        "walk_games: 4 games written, 16 positions, 1 games skipped",
+        "morvek-walk: 4 games written, 16 positions, 1 games skipped",
     ]
+
+
+def test_bytes_that_are_not_utf_8_cost_no_game_outside_the_moves(tmp_path):
+    """In tags and comments they are kept as escapes; --encoding reads them as meant."""
+    game = b'[White "caf\xe9"]\n[Variant "Chess960"]\n\n1. e4 { tr\xe8s bien } e5 1-0\n\n'
+    (tmp_path / "latin.pgn").write_bytes(game)
+    status, text, errors = walk("--jobs", "1", "--tags", "White,Black", tmp_path / "latin.pgn")
+    assert status == 0, errors
+    assert [row[13:] for row in rows_of(text, ["White", "Black"])] == [["caf\\xe9", ""]] * 2
+    status, text, errors = walk("--jobs", "1", "--tags", "White", "--encoding", "latin-1", tmp_path / "latin.pgn")
+    assert status == 0, errors
+    assert [row[13] for row in rows_of(text, ["White"])] == ["café"] * 2
 
 
 def test_game_cut_off_at_the_end_of_the_file(tmp_path):
@@ -222,14 +342,107 @@ def test_game_cut_off_at_the_end_of_the_file(tmp_path):
     assert errors[0].endswith(": game 2, ply 3: 'c4': truncated: no result before the end of the file")
 
 
+# --- failures: one line, a documented status, the user's files as they were ------------------
+FAILURES = [
+    # (case, arguments with {input} and {dir}, status, the line's start)
+    ("output-is-input", ["{input}", "-o", "{input}"], 2, "morvek-walk: the output {input} is one of the inputs"),
+    ("output-in-input-folder", ["{dir}", "-o", "{input}"], 2, "morvek-walk: the output {input} is one of the inputs"),
+    ("output-folder-missing", ["{input}", "-o", "{dir}/no/such/out.csv"], 2, "morvek-walk: cannot write"),
+    ("output-is-a-folder", ["{input}", "-o", "{dir}"], 2, "morvek-walk: the output {dir} is a folder"),
+    ("no-such-input", ["{dir}/nothing.pgn", "-o", "{dir}/out.csv"], 2, "morvek-walk: no such file or folder"),
+    ("empty-folder", ["{dir}/empty", "-o", "{dir}/out.csv"], 2, "morvek-walk: no PGN files in {dir}/empty"),
+    ("corrupt-gzip", ["{dir}/broken.pgn.gz", "-o", "{dir}/out.csv"], 2, "morvek-walk: cannot read {dir}/broken.pgn.gz"),
+    ("jobs-zero", ["--jobs", "0", "{input}"], 2, "morvek-walk: error: --jobs takes 1 to"),
+    ("jobs-too-many", ["--jobs", "5000", "{input}"], 2, "morvek-walk: error: --jobs takes 1 to"),
+    ("dask-local-x", ["--dask", "local:x", "{input}"], 2, "morvek-walk: error: --dask local:N takes N from 1"),
+    ("dask-local-0", ["--dask", "local:0", "{input}"], 2, "morvek-walk: error: --dask local:N takes N from 1"),
+    ("unknown-encoding", ["--encoding", "klingon", "{input}"], 2, "morvek-walk: error: unknown encoding"),
+    pytest.param("dask-unreachable", ["--dask", "tcp://127.0.0.1:9", "--dask-timeout", "1", "{input}", "-o",
+                                      "{dir}/out.csv"], 2, "morvek-walk: cannot reach the Dask scheduler",
+                 marks=needs_dask),
+]
+
+
+@pytest.mark.parametrize("case, arguments, status, line", FAILURES, ids=[getattr(f, "values", f)[0] for f in FAILURES])
+def test_failure_is_one_line_and_touches_nothing(tmp_path, case, arguments, status, line):
+    (tmp_path / "games.pgn").write_text(GOOD, encoding="utf-8")
+    (tmp_path / "broken.pgn.gz").write_bytes(gzip.compress(GOOD.encode())[:-12])
+    (tmp_path / "empty").mkdir()
+    before = {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()}
+    fill = {"input": tmp_path / "games.pgn", "dir": tmp_path}
+    got, text, errors = walk(*[a.format(**fill) for a in arguments])
+    assert got == status
+    assert errors[0].startswith(line.format(**fill)), errors
+    assert len(errors) == 1
+    assert {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()} == before
+
+
+@pytest.mark.parametrize("sent", [signal.SIGINT, signal.SIGTERM], ids=["ctrl-c", "sigterm"])
+def test_interrupted_walk_leaves_no_output(tmp_path, sent):
+    (tmp_path / "many.pgn").write_bytes((SAMPLE / "standard.pgn").read_bytes() * 100)
+    with subprocess.Popen([*command(), "--jobs", "2", "--chunk", "2000", str(tmp_path / "many.pgn"), "-o",
+                           str(tmp_path / "out.csv")], cwd=ROOT, env=environment(), stderr=subprocess.PIPE) as child:
+        time.sleep(2)
+        child.send_signal(sent)
+        errors = child.stderr.read().decode().splitlines()
+        status = child.wait(timeout=60)
+    assert status == 130
+    assert len(errors) == 1 and errors[0].startswith("morvek-walk: interrupted after ") and \
+        errors[0].endswith("; no output kept")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["many.pgn"]
+
+
+# --- a real cluster: a scheduler and two workers on the loopback address ----------------------
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def start(argv, env):
+    return subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def cluster_command(*argv):
+    dask = pathlib.Path(sys.executable).parent / "dask"
+    if not dask.is_file():
+        pytest.skip("no dask command beside this interpreter")
+    return [str(dask), *argv, "--no-dashboard"]
+
+
+@needs_dask
+@pytest.mark.parametrize("scheduler_has_module", [True, False], ids=["every-node-has-it", "scheduler-lacks-it"])
+def test_walk_on_a_cluster_of_separate_processes(one_process, scheduler_has_module):
+    port = free_port()
+    address = f"tcp://127.0.0.1:{port}"
+    bare = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    processes = [start(cluster_command("scheduler", "--host", "127.0.0.1", "--port", str(port)),
+                       environment() if scheduler_has_module else bare)]
+    try:
+        deadline = time.monotonic() + 30
+        while socket.socket().connect_ex(("127.0.0.1", port)) != 0:
+            assert time.monotonic() < deadline, "the scheduler did not start"
+            time.sleep(0.2)
+        processes += [start(cluster_command("worker", address, "--nthreads", "1"), environment()) for _ in range(2)]
+        status, text, errors = walk("--dask", address, "--chunk", "400", "examples/games", timeout=120)
+    finally:
+        for process in reversed(processes):  # the workers first, then their scheduler
+            process.terminate()
+            try:
+                process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+    if scheduler_has_module:
+        assert status == 0, errors
+        assert text == one_process[0]
+    else:
+        assert status == 2 and len(errors) == 1
+        assert errors[0].startswith("morvek-walk: the Dask scheduler or a worker cannot import morvek_board: "
+                                    "install 'morvek_board[walk]' on every node")
+
+
 # --- Chess960 castling in FEN tags -----------------------------------------------------------
-def walker_module():
-    found = importlib.util.spec_from_file_location("walk_games", WALKER)
-    module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(module)
-    return module
-
-
 @pytest.mark.parametrize("fen", [
     CHESS960,
     "rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/RKRNNQBB w KQkq - 0 1",
@@ -242,7 +455,12 @@ def walker_module():
 def test_fen_tag_castling_means_the_outermost_rook(fen):
     """What python-chess reads in a Chess960 FEN, the module reads in the walker's text of it;
     a text whose letters already name those rooks stays as written."""
-    converted = walker_module().rook_file_castling(fen)
+    sys.path.insert(0, str(ROOT))
+    try:
+        from morvek_walk.walk import rook_file_castling
+    finally:
+        sys.path.remove(str(ROOT))
+    converted = rook_file_castling(fen)
     theirs = chess.Board(fen, chess960=True)
     assert castling_rooks(converted.split(" ")[2]) == set(chess.SquareSet(theirs.castling_rights))
     mb.side_to_move(converted)
@@ -258,15 +476,11 @@ def test_progress_bar_on_a_terminal(tmp_path):
     import struct
     import termios
 
-    env = dict(os.environ)
-    if not INSTALLED:
-        env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(BUILD), env.get("PYTHONPATH")]))
     main, terminal = pty.openpty()
     # A terminal of 100 columns; a new pseudo-terminal has none.
     fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 30, 100, 0, 0))
-    with subprocess.Popen([sys.executable, str(WALKER), "--jobs", "1", "--chunk", "400",
-                           "-o", str(tmp_path / "out.csv"), "examples/games"],
-                          cwd=ROOT, env=env, stderr=terminal) as child:
+    with subprocess.Popen([*command(), "--jobs", "1", "--chunk", "400", "-o", str(tmp_path / "out.csv"),
+                           "examples/games"], cwd=ROOT, env=environment(), stderr=terminal) as child:
         os.close(terminal)
         shown = b""
         # Read while it runs: a full terminal buffer would stop the child.
@@ -283,4 +497,13 @@ def test_progress_bar_on_a_terminal(tmp_path):
     assert status == 0
     lines = shown.decode("utf-8", "replace").replace("\r", "\n").split("\n")
     assert any("games" in line and "positions/s" in line for line in lines)
-    assert [line for line in lines if line.strip()][-1].startswith("walk_games: ")
+    assert [line for line in lines if line.strip()][-1].startswith("morvek-walk: ")
+
+
+def test_help_lists_every_column_and_exit_status():
+    status, text, errors = walk("--help")
+    assert status == 0
+    for name in COLUMNS:
+        assert f"\n  {name} " in text
+    for code in ("0", "1", "2", "130"):
+        assert f"\n  {code} " in text

@@ -1,5 +1,5 @@
-"""What pip installed from the wheel: the module and its stub package, named for the 3.9 stable
-ABI, its license in the metadata, and nothing more. Runs against an installed wheel only (MORVEK_INSTALLED=1)."""
+"""What pip installed from the wheel: the module, its stub package and the walker's package and
+command, named for the 3.9 stable ABI, its license in the metadata, and nothing more. Runs against an installed wheel only (MORVEK_INSTALLED=1)."""
 
 import email.parser
 import pathlib
@@ -23,13 +23,20 @@ def headers(text):
     return email.parser.Parser().parsestr(text)
 
 
-def test_wheel_holds_the_module_and_its_stubs_only(distribution):
-    payload = {f.as_posix() for f in distribution.files if not f.parts[0].endswith(".dist-info")}
+def test_wheel_holds_the_module_its_stubs_and_the_walker_only(distribution):
+    payload = {f.as_posix() for f in distribution.files
+               if not f.parts[0].endswith(".dist-info") and "__pycache__" not in f.parts and f.parts[0] != ".."}
+    walker = {f"morvek_walk/{p.name}" for p in (ROOT / "morvek_walk").glob("*.py")}
     assert payload == {
         "morvek_board.abi3.so",
         "morvek_board-stubs/__init__.pyi",
         "morvek_board-stubs/py.typed",
-    }
+    } | walker
+    assert [(e.name, e.value) for e in distribution.entry_points if e.group == "console_scripts"] == [
+        ("morvek-walk", "morvek_walk.cli:run")
+    ]
+    extra = [r for r in distribution.requires or [] if "extra == \"walk\"" in r]
+    assert {r.split(";")[0].split(">")[0].strip() for r in extra} == {"dask[distributed]", "tqdm", "zstandard"}
 
 
 def test_wheel_is_named_for_the_stable_abi_of_3_9_and_manylinux2014(distribution):
