@@ -9,7 +9,7 @@ ONLY ?=
 
 MODULE := $(BUILD_DIR)/morvek_board.abi3.so
 
-.PHONY: all deps build test test-cpp check check-exports test-python demo sanitize bench bench-perft bench-python bench-venv bench-peers bench-peers-venv bench-walk perft-deep clean
+.PHONY: all deps build test test-cpp check check-exports format check-format test-python demo sanitize bench bench-perft bench-python bench-venv bench-peers bench-peers-venv bench-walk perft-deep clean
 
 all: build
 
@@ -26,6 +26,7 @@ test: build
 	@status=0; \
 	$(MAKE) --no-print-directory test-cpp || status=1; \
 	$(MAKE) --no-print-directory check-exports || status=1; \
+	$(MAKE) --no-print-directory check-format || status=1; \
 	$(MAKE) --no-print-directory fuzz-smoke || status=1; \
 	$(MAKE) --no-print-directory test-python || status=1; \
 	$(MAKE) --no-print-directory test-wheel || status=1; \
@@ -33,6 +34,14 @@ test: build
 
 test-cpp:
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
+
+# The house formats: clang-format (.clang-format) for C++, ruff format for Python, both pinned
+# (requirements-format.txt). `make format` rewrites the files; make test checks them.
+format:
+	@tools/format.sh
+
+check-format:
+	@tools/format.sh --check
 
 # The quick loop while working: build, the C++ tests, the export and runtime checks, and pytest
 # under one interpreter, stopping at the first failure. CHECK_PYTHON picks it (a part of a name

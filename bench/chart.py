@@ -4,6 +4,7 @@ ours, the floor and python-chess per function and case, nanoseconds a call, log 
 
     bench/chart.py build/bench-python.json bench/python_surface.png
 """
+
 import json
 import sys
 
@@ -27,13 +28,17 @@ def main():
     width = 0.27
     fig, ax = plt.subplots(figsize=(15, 6))
     for i, (name, values, colour) in enumerate(series):
-        ax.bar([x + (i - 1) * width for x in range(len(rows))], values, width, label=name, color=colour)
+        ax.bar(
+            [x + (i - 1) * width for x in range(len(rows))], values, width, label=name, color=colour
+        )
     ax.set_yscale("log")
     ax.set_ylabel("nanoseconds a call (log scale)")
     ax.set_xticks(range(len(rows)))
     ax.set_xticklabels(labels, rotation=60, ha="right", fontsize=8)
-    ax.set_title("A new position every call: %d positions from random games (Python %s, python-chess %s)"
-                 % (max(r["positions"] for r in rows), data["python"], data["python_chess"]))
+    ax.set_title(
+        "A new position every call: %d positions from random games (Python %s, python-chess %s)"
+        % (max(r["positions"] for r in rows), data["python"], data["python_chess"])
+    )
     ax.grid(axis="y", which="both", alpha=0.3)
     ax.legend()
     fig.tight_layout()

@@ -19,8 +19,10 @@ using namespace chess;
 namespace {
 
 constexpr const char* START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
-constexpr const char* MIDDLEGAME = "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP1B1PPP/R2QKB1R w KQ - 3 8";
-constexpr const char* KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1";
+constexpr const char* MIDDLEGAME =
+    "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP1B1PPP/R2QKB1R w KQ - 3 8";
+constexpr const char* KIWIPETE =
+    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1";
 
 Board load(const char* fen) { return from_fen(fen, false).value(); }
 
@@ -53,14 +55,14 @@ std::string chess960_start(std::mt19937_64& rng) {
     (void)king;
     std::string black(rank);
     for (char& c : black) c = char(c - 'A' + 'a');
-    const std::string rights = {char('A' + short_rook), char('A' + long_rook), char('a' + short_rook),
-                                char('a' + long_rook)};
+    const std::string rights = {char('A' + short_rook), char('A' + long_rook),
+                                char('a' + short_rook), char('a' + long_rook)};
     return black + "/pppppppp/8/8/8/8/PPPPPPPP/" + rank + " w " + rights + " - 0 1";
 }
 
 struct Position {
     Board board;
-    std::string fen;     // in rook-file letters where the rooks stand off the a- and h-files
+    std::string fen;  // in rook-file letters where the rooks stand off the a- and h-files
     bool file_letters;
 };
 
@@ -73,7 +75,8 @@ const std::vector<Position>& distinct_positions() {
         for (unsigned game = 0; out.size() < DISTINCT; ++game) {
             const bool chess960 = game % 2 == 1;
             std::string start = chess960 ? chess960_start(rng) : std::string(START);
-            if (rng() % 4 == 0) start.replace(start.size() - 3, 3, "99 65530");  // clocks near their caps
+            if (rng() % 4 == 0)
+                start.replace(start.size() - 3, 3, "99 65530");  // clocks near their caps
             Board b = read_fen(start).value();
             for (unsigned ply = 0; ply < 120 && out.size() < DISTINCT; ++ply) {
                 out.push_back({b, to_fen(b, chess960), chess960});
@@ -179,7 +182,8 @@ void SanBodyDistinct(benchmark::State& state) {
     }
     std::size_t i = 0;
     for (auto _ : state) {
-        if (moves[i].from != moves[i].to) benchmark::DoNotOptimize(morvek::san_body(positions[i].board, moves[i]));
+        if (moves[i].from != moves[i].to)
+            benchmark::DoNotOptimize(morvek::san_body(positions[i].board, moves[i]));
         i = (i + 1) % DISTINCT;
     }
 }

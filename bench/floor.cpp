@@ -31,9 +31,11 @@ struct Shape {
 Shape shapes[10];
 std::vector<Shape> sequences[10];  // when not empty, one a call in turn instead of shapes[]
 std::size_t next_shape[10];
-const char* const NAMES[10] = {"piece_list", "legal_moves", "attackers",     "apply_uci", "uci_to_san",
-                               "san_to_uci", "see_move",    "null_move_fen", "is_check",  "side_to_move"};
-const char TEXT[128] = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP";
+const char* const NAMES[10] = {"piece_list", "legal_moves", "attackers", "apply_uci",
+                               "uci_to_san", "san_to_uci",  "see_move",  "null_move_fen",
+                               "is_check",   "side_to_move"};
+const char TEXT[128] =
+    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP";
 
 // One made-once object per length (texts) and one triple: what a shared result hands out.
 PyObject* shared_texts[sizeof TEXT];
@@ -48,7 +50,8 @@ PyObject* shared_text(Py_ssize_t length) {
 
 PyObject* triple() {
     if (!shared_triple)
-        shared_triple = Py_BuildValue("(s#s#s#)", TEXT, Py_ssize_t(2), TEXT, Py_ssize_t(1), TEXT, Py_ssize_t(5));
+        shared_triple = Py_BuildValue("(s#s#s#)", TEXT, Py_ssize_t(2), TEXT, Py_ssize_t(1), TEXT,
+                                      Py_ssize_t(5));
     Py_XINCREF(shared_triple);
     return shared_triple;
 }
@@ -107,13 +110,15 @@ PyObject* floor_function(PyObject*, PyObject* args, PyObject* kwargs) {
     Py_ssize_t sizes[3];
     int ok;
     if constexpr (Arity == 1)
-        ok = PyArg_ParseTupleAndKeywords(args, kwargs, "s#", const_cast<char**>(one), &texts[0], &sizes[0]);
+        ok = PyArg_ParseTupleAndKeywords(args, kwargs, "s#", const_cast<char**>(one), &texts[0],
+                                         &sizes[0]);
     else if constexpr (Arity == 2)
-        ok = PyArg_ParseTupleAndKeywords(args, kwargs, "s#s#", const_cast<char**>(two), &texts[0], &sizes[0],
-                                         &texts[1], &sizes[1]);
+        ok = PyArg_ParseTupleAndKeywords(args, kwargs, "s#s#", const_cast<char**>(two), &texts[0],
+                                         &sizes[0], &texts[1], &sizes[1]);
     else
-        ok = PyArg_ParseTupleAndKeywords(args, kwargs, "s#s#s#", const_cast<char**>(three), &texts[0],
-                                         &sizes[0], &texts[1], &sizes[1], &texts[2], &sizes[2]);
+        ok = PyArg_ParseTupleAndKeywords(args, kwargs, "s#s#s#", const_cast<char**>(three),
+                                         &texts[0], &sizes[0], &texts[1], &sizes[1], &texts[2],
+                                         &sizes[2]);
     if (!ok) return nullptr;
     return result(Index);
 }
@@ -145,13 +150,20 @@ int function_index(const char* name) {
 
 bool read_shape(const char* kind, Py_ssize_t count, Py_ssize_t length, Shape& s) {
     s = Shape{Kind::Str, count, length};
-    if (!std::strcmp(kind, "str")) s.kind = Kind::Str;
-    else if (!std::strcmp(kind, "shared_str")) s.kind = Kind::SharedStr;
-    else if (!std::strcmp(kind, "list_str")) s.kind = Kind::ListStr;
-    else if (!std::strcmp(kind, "list_triple")) s.kind = Kind::ListTriple;
-    else if (!std::strcmp(kind, "int")) s.kind = Kind::Int;
-    else if (!std::strcmp(kind, "bool")) s.kind = Kind::Bool;
-    else return false;
+    if (!std::strcmp(kind, "str"))
+        s.kind = Kind::Str;
+    else if (!std::strcmp(kind, "shared_str"))
+        s.kind = Kind::SharedStr;
+    else if (!std::strcmp(kind, "list_str"))
+        s.kind = Kind::ListStr;
+    else if (!std::strcmp(kind, "list_triple"))
+        s.kind = Kind::ListTriple;
+    else if (!std::strcmp(kind, "int"))
+        s.kind = Kind::Int;
+    else if (!std::strcmp(kind, "bool"))
+        s.kind = Kind::Bool;
+    else
+        return false;
     return length <= Py_ssize_t(sizeof TEXT) - 1;
 }
 
@@ -185,7 +197,8 @@ PyObject* set_shapes(PyObject*, PyObject* args) {
         const char* kind;
         Py_ssize_t count, length;
         Shape s;
-        if (!PyArg_ParseTuple(PyList_GetItem(list, k), "snn", &kind, &count, &length)) return nullptr;
+        if (!PyArg_ParseTuple(PyList_GetItem(list, k), "snn", &kind, &count, &length))
+            return nullptr;
         if (!read_shape(kind, count, length, s)) {
             PyErr_SetString(PyExc_ValueError, "unknown shape");
             return nullptr;
@@ -197,30 +210,42 @@ PyObject* set_shapes(PyObject*, PyObject* args) {
     Py_RETURN_NONE;
 }
 
-#define FLOOR(i, arity)                                                                            \
-    {NAMES[i], reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(floor_function<i, arity>)), \
+#define FLOOR(i, arity)                                                                     \
+    {NAMES[i],                                                                              \
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(floor_function<i, arity>)), \
      METH_VARARGS | METH_KEYWORDS, nullptr}
-#define FLOOR_VECTOR(i, arity)                                                                   \
-    {NAMES[i], reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(floor_vector<i, arity>)), \
+#define FLOOR_VECTOR(i, arity)                                                            \
+    {NAMES[i],                                                                            \
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(floor_vector<i, arity>)), \
      0x0080 | METH_KEYWORDS, nullptr}
-#define SETTERS                                                      \
-    {"shape", set_shape, METH_VARARGS, nullptr},                     \
-    {"shapes", set_shapes, METH_VARARGS, nullptr},                   \
-    {"vector_calls", vector_calls, METH_NOARGS, nullptr},            \
-    {nullptr, nullptr, 0, nullptr}
+#define SETTERS                                                                                 \
+    {"shape", set_shape, METH_VARARGS, nullptr}, {"shapes", set_shapes, METH_VARARGS, nullptr}, \
+        {"vector_calls", vector_calls, METH_NOARGS, nullptr}, {                                 \
+        nullptr, nullptr, 0, nullptr                                                            \
+    }
 
 PyObject* vector_calls(PyObject*, PyObject*) { return PyBool_FromLong(vectors); }
 
 PyMethodDef TUPLE_METHODS[] = {
-    FLOOR(0, 1), FLOOR(1, 1), FLOOR(2, 3), FLOOR(3, 2), FLOOR(4, 2), FLOOR(5, 2), FLOOR(6, 2),
-    FLOOR(7, 1), FLOOR(8, 1), FLOOR(9, 1), SETTERS,
+    FLOOR(0, 1), FLOOR(1, 1), FLOOR(2, 3), FLOOR(3, 2), FLOOR(4, 2), FLOOR(5, 2),
+    FLOOR(6, 2), FLOOR(7, 1), FLOOR(8, 1), FLOOR(9, 1), SETTERS,
 };
 PyMethodDef VECTOR_METHODS[] = {
-    FLOOR_VECTOR(0, 1), FLOOR_VECTOR(1, 1), FLOOR_VECTOR(2, 3), FLOOR_VECTOR(3, 2), FLOOR_VECTOR(4, 2),
-    FLOOR_VECTOR(5, 2), FLOOR_VECTOR(6, 2), FLOOR_VECTOR(7, 1), FLOOR_VECTOR(8, 1), FLOOR_VECTOR(9, 1), SETTERS,
+    FLOOR_VECTOR(0, 1),
+    FLOOR_VECTOR(1, 1),
+    FLOOR_VECTOR(2, 3),
+    FLOOR_VECTOR(3, 2),
+    FLOOR_VECTOR(4, 2),
+    FLOOR_VECTOR(5, 2),
+    FLOOR_VECTOR(6, 2),
+    FLOOR_VECTOR(7, 1),
+    FLOOR_VECTOR(8, 1),
+    FLOOR_VECTOR(9, 1),
+    SETTERS,
 };
 
-PyModuleDef MODULE = {PyModuleDef_HEAD_INIT, "_floor", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+PyModuleDef MODULE = {
+    PyModuleDef_HEAD_INIT, "_floor", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 
@@ -228,7 +253,8 @@ PyMODINIT_FUNC PyInit__floor(void) {
     int major = 0, minor = 0;
     std::sscanf(Py_GetVersion(), "%d.%d", &major, &minor);
     vectors = major > 3 || (major == 3 && minor >= 10);
-    if (vectors) utf8_reader = reinterpret_cast<Utf8Reader>(dlsym(RTLD_DEFAULT, "PyUnicode_AsUTF8AndSize"));
+    if (vectors)
+        utf8_reader = reinterpret_cast<Utf8Reader>(dlsym(RTLD_DEFAULT, "PyUnicode_AsUTF8AndSize"));
     MODULE.m_methods = vectors ? VECTOR_METHODS : TUPLE_METHODS;
     return PyModule_Create2(&MODULE, PYTHON_ABI_VERSION);
 }

@@ -25,6 +25,7 @@ on that same walk. Only games on which the peer agrees at every move are timed.
 
 Each time is the best of several passes, ours and the peers taking turns.
 """
+
 import argparse
 import math
 import random
@@ -35,11 +36,26 @@ from importlib import metadata
 import morvek_board as mb
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
-FUNCTIONS = ["side_to_move", "is_check", "legal_moves", "apply_uci", "null_move_fen", "uci_to_san",
-             "san_to_uci", "see_move", "attackers", "piece_list"]
+FUNCTIONS = [
+    "side_to_move",
+    "is_check",
+    "legal_moves",
+    "apply_uci",
+    "null_move_fen",
+    "uci_to_san",
+    "san_to_uci",
+    "see_move",
+    "attackers",
+    "piece_list",
+]
 PEERS = ["python-chess", "bulletchess", "fastchess", "nchess", "chessmg"]
-DISTRIBUTIONS = {"python-chess": "chess", "bulletchess": "bulletchess", "fastchess": "fastchess",
-                 "nchess": "nchess", "chessmg": "chessmg"}
+DISTRIBUTIONS = {
+    "python-chess": "chess",
+    "bulletchess": "bulletchess",
+    "fastchess": "fastchess",
+    "nchess": "nchess",
+    "chessmg": "chessmg",
+}
 UNORDERED = {"legal_moves", "attackers", "piece_list"}
 FEN_RESULTS = {"apply_uci", "null_move_fen"}
 SQUARE_NAMES = [f + r for r in "12345678" for f in "abcdefgh"]
@@ -47,6 +63,7 @@ SQUARE_INDEX = {name: i for i, name in enumerate(SQUARE_NAMES)}
 
 
 # --- positions -----------------------------------------------------------------------------
+
 
 def pick(rng, fen, legal):
     occupant = {sq: letter for sq, letter, _ in mb.piece_list(fen)}
@@ -114,13 +131,20 @@ def arguments(positions, seed):
 
 # --- adapters: what a user of each package writes ------------------------------------------
 
+
 def ours_adapters():
     return {name: getattr(mb, name) for name in FUNCTIONS}
 
 
 def python_chess_adapters():
     import chess
-    Board, Move, square_name, parse_square = chess.Board, chess.Move, chess.square_name, chess.parse_square
+
+    Board, Move, square_name, parse_square = (
+        chess.Board,
+        chess.Move,
+        chess.square_name,
+        chess.parse_square,
+    )
 
     def apply_uci(fen, uci):
         board = Board(fen)
@@ -137,8 +161,10 @@ def python_chess_adapters():
         return board.san(board.parse_uci(uci))
 
     def piece_list(fen):
-        return [(square_name(s), p.symbol().upper(), "white" if p.color else "black")
-                for s, p in Board(fen).piece_map().items()]
+        return [
+            (square_name(s), p.symbol().upper(), "white" if p.color else "black")
+            for s, p in Board(fen).piece_map().items()
+        ]
 
     return {
         "side_to_move": lambda fen: "white" if Board(fen).turn else "black",
@@ -148,15 +174,23 @@ def python_chess_adapters():
         "null_move_fen": null_move_fen,
         "uci_to_san": uci_to_san,
         "san_to_uci": lambda fen, san: Board(fen).parse_san(san).uci(),
-        "attackers": lambda fen, sq, color: [square_name(s) for s in
-                                             Board(fen).attackers(color == "white", parse_square(sq))],
+        "attackers": lambda fen, sq, color: [
+            square_name(s) for s in Board(fen).attackers(color == "white", parse_square(sq))
+        ],
         "piece_list": piece_list,
     }
 
 
 def bulletchess_adapters():
     import bulletchess as bc
-    from_fen, Move, WHITE, CHECK, SQUARES = bc.Board.from_fen, bc.Move, bc.WHITE, bc.CHECK, bc.SQUARES
+
+    from_fen, Move, WHITE, CHECK, SQUARES = (
+        bc.Board.from_fen,
+        bc.Move,
+        bc.WHITE,
+        bc.CHECK,
+        bc.SQUARES,
+    )
 
     def apply_uci(fen, uci):
         board = from_fen(fen)
@@ -174,8 +208,13 @@ def bulletchess_adapters():
         for square in SQUARES:
             piece = board[square]
             if piece is not None:
-                out.append((str(square).lower(), str(piece).upper(),
-                            "white" if piece.color == WHITE else "black"))
+                out.append(
+                    (
+                        str(square).lower(),
+                        str(piece).upper(),
+                        "white" if piece.color == WHITE else "black",
+                    )
+                )
         return out
 
     return {
@@ -192,8 +231,16 @@ def bulletchess_adapters():
 
 def fastchess_adapters():
     import fastchess as fc
+
     Board, WHITE = fc.Board, fc.WHITE
-    letters = {fc.PAWN: "P", fc.KNIGHT: "N", fc.BISHOP: "B", fc.ROOK: "R", fc.QUEEN: "Q", fc.KING: "K"}
+    letters = {
+        fc.PAWN: "P",
+        fc.KNIGHT: "N",
+        fc.BISHOP: "B",
+        fc.ROOK: "R",
+        fc.QUEEN: "Q",
+        fc.KING: "K",
+    }
 
     def apply_uci(fen, uci):
         board = Board(fen)
@@ -206,7 +253,13 @@ def fastchess_adapters():
         for square in range(64):
             piece = board.piece_at(square)
             if piece is not None:
-                out.append((SQUARE_NAMES[square], letters[piece[0]], "white" if piece[1] == WHITE else "black"))
+                out.append(
+                    (
+                        SQUARE_NAMES[square],
+                        letters[piece[0]],
+                        "white" if piece[1] == WHITE else "black",
+                    )
+                )
         return out
 
     return {
@@ -225,11 +278,13 @@ def nchess_uci(names):
     def uci(move):
         text = names[move.from_] + names[move.to_]
         return text + promotion[move.pro_piece] if move.is_promotion else text
+
     return uci
 
 
 def nchess_adapters():
     import nchess as nc
+
     Board, names, symbols = nc.Board, nc.const.SQUARE_NAMES, nc.const.PIECE_SYMBOLS
     uci = nchess_uci(names)
 
@@ -244,7 +299,9 @@ def nchess_adapters():
         for square, piece in enumerate(Board(fen).as_table(as_list=True)):
             if piece:
                 symbol = symbols[piece - 1]
-                out.append((names[square], symbol.upper(), "white" if symbol.isupper() else "black"))
+                out.append(
+                    (names[square], symbol.upper(), "white" if symbol.isupper() else "black")
+                )
         return out
 
     return {
@@ -252,14 +309,17 @@ def nchess_adapters():
         "is_check": lambda fen: Board(fen).is_check,
         "legal_moves": lambda fen: [uci(m) for m in Board(fen).generate_legal_moves()],
         "apply_uci": apply_uci,
-        "attackers": lambda fen, sq, color: [names[s] for s in
-                                             Board(fen).get_attackers_map(sq, 0 if color == "white" else 1).to_squares()],
+        "attackers": lambda fen, sq, color: [
+            names[s]
+            for s in Board(fen).get_attackers_map(sq, 0 if color == "white" else 1).to_squares()
+        ],
         "piece_list": piece_list,
     }
 
 
 def chessmg_adapters():
     import chessmg as cm
+
     Position, WHITE = cm.ChessPosition, cm.Color.WHITE
 
     def apply_uci(fen, uci):
@@ -275,14 +335,25 @@ def chessmg_adapters():
     }
 
 
-ADAPTERS = {"python-chess": python_chess_adapters, "bulletchess": bulletchess_adapters,
-            "fastchess": fastchess_adapters, "nchess": nchess_adapters, "chessmg": chessmg_adapters}
+ADAPTERS = {
+    "python-chess": python_chess_adapters,
+    "bulletchess": bulletchess_adapters,
+    "fastchess": fastchess_adapters,
+    "nchess": nchess_adapters,
+    "chessmg": chessmg_adapters,
+}
 
 
 # --- game walks: each peer's own board kept between moves ----------------------------------
 
+
 def ours_walk(san):
-    legal_moves, uci_to_san, apply_uci, is_check = mb.legal_moves, mb.uci_to_san, mb.apply_uci, mb.is_check
+    legal_moves, uci_to_san, apply_uci, is_check = (
+        mb.legal_moves,
+        mb.uci_to_san,
+        mb.apply_uci,
+        mb.is_check,
+    )
 
     def walk(moves):
         fen, out = START, []
@@ -292,11 +363,13 @@ def ours_walk(san):
             fen = apply_uci(fen, move)
             out.append((legal, text, is_check(fen)))
         return out
+
     return walk
 
 
 def python_chess_walk():
     import chess
+
     Board, Move = chess.Board, chess.Move
 
     def walk(moves):
@@ -306,11 +379,13 @@ def python_chess_walk():
             text = board.san_and_push(Move.from_uci(move))
             out.append((legal, text, board.is_check()))
         return out
+
     return walk, True
 
 
 def bulletchess_walk():
     import bulletchess as bc
+
     Board, Move, CHECK = bc.Board, bc.Move, bc.CHECK
 
     def walk(moves):
@@ -322,11 +397,13 @@ def bulletchess_walk():
             board.apply(played)
             out.append((legal, text, board in CHECK))
         return out
+
     return walk, True
 
 
 def fastchess_walk():
     import fastchess as fc
+
     Board = fc.Board
 
     def walk(moves):
@@ -336,11 +413,13 @@ def fastchess_walk():
             board.push_uci(move)
             out.append((legal, None, board.is_check()))
         return out
+
     return walk, False
 
 
 def nchess_walk():
     import nchess as nc
+
     Board = nc.Board
     uci = nchess_uci(nc.const.SQUARE_NAMES)
 
@@ -351,11 +430,13 @@ def nchess_walk():
             board.step(move)
             out.append((legal, None, board.is_check))
         return out
+
     return walk, False
 
 
 def chessmg_walk():
     import chessmg as cm
+
     Position = cm.ChessPosition
 
     def walk(moves):
@@ -365,14 +446,21 @@ def chessmg_walk():
             position.make_move(move)
             out.append((legal, None, position.is_check))
         return out
+
     return walk, False
 
 
-WALKS = {"python-chess": python_chess_walk, "bulletchess": bulletchess_walk, "fastchess": fastchess_walk,
-         "nchess": nchess_walk, "chessmg": chessmg_walk}
+WALKS = {
+    "python-chess": python_chess_walk,
+    "bulletchess": bulletchess_walk,
+    "fastchess": fastchess_walk,
+    "nchess": nchess_walk,
+    "chessmg": chessmg_walk,
+}
 
 
 # --- comparing -----------------------------------------------------------------------------
+
 
 def no_en_passant_capture(fen, square):
     pawns = {sq for sq, letter, colour in mb.piece_list(fen) if letter == "P"}
@@ -389,7 +477,11 @@ def same_fen(ours, theirs):
         return True
     if "-" in (a[3], b[3]):
         square = a[3] if b[3] == "-" else b[3]
-        return "en passant" if square in SQUARE_INDEX and no_en_passant_capture(ours, square) else False
+        return (
+            "en passant"
+            if square in SQUARE_INDEX and no_en_passant_capture(ours, square)
+            else False
+        )
     return False
 
 
@@ -412,6 +504,7 @@ def answer(function, args):
 
 
 # --- timing --------------------------------------------------------------------------------
+
 
 def loop_ns(function, calls):
     start = time.perf_counter_ns()
@@ -437,6 +530,7 @@ def best_pair(repeat, ours, theirs):
 
 
 # --- the run -------------------------------------------------------------------------------
+
 
 def main():
     ap = argparse.ArgumentParser()
@@ -477,11 +571,18 @@ def main():
                     notational += verdict == "en passant"
                 elif example is None:
                     example = (c, want, got)
-            cell = {"agreed": len(agreed), "total": len(calls[name]), "example": example,
-                    "notational": notational}
+            cell = {
+                "agreed": len(agreed),
+                "total": len(calls[name]),
+                "example": example,
+                "notational": notational,
+            }
             if agreed:
-                cell["ours_ns"], cell["ns"] = best_pair(args.repeat, lambda: loop_ns(ours[name], agreed),
-                                                        lambda: loop_ns(theirs, agreed))
+                cell["ours_ns"], cell["ns"] = best_pair(
+                    args.repeat,
+                    lambda: loop_ns(ours[name], agreed),
+                    lambda: loop_ns(theirs, agreed),
+                )
             cells[(name, peer)] = cell
 
     walks = {}
@@ -492,8 +593,11 @@ def main():
         for moves in games:
             want = mine(moves)
             got = answer(walk, (moves,))
-            if isinstance(got, list) and all(sorted(w[0]) == sorted(g[0]) and w[1:] == g[1:]
-                                             for w, g in zip(want, got)) and len(got) == len(want):
+            if (
+                isinstance(got, list)
+                and all(sorted(w[0]) == sorted(g[0]) and w[1:] == g[1:] for w, g in zip(want, got))
+                and len(got) == len(want)
+            ):
                 agreed.append(moves)
             elif example is None:
                 if isinstance(got, str):
@@ -501,13 +605,23 @@ def main():
                 else:
                     for ply, (w, g) in enumerate(zip(want, got)):
                         if sorted(w[0]) != sorted(g[0]) or w[1:] != g[1:]:
-                            example = (moves[:ply + 1], (sorted(w[0]),) + w[1:], (sorted(g[0]),) + g[1:])
+                            example = (
+                                moves[: ply + 1],
+                                (sorted(w[0]),) + w[1:],
+                                (sorted(g[0]),) + g[1:],
+                            )
                             break
-        cell = {"agreed": len(agreed), "total": len(games), "san": san, "example": example,
-                "plies": sum(len(m) for m in agreed)}
+        cell = {
+            "agreed": len(agreed),
+            "total": len(games),
+            "san": san,
+            "example": example,
+            "plies": sum(len(m) for m in agreed),
+        }
         if agreed:
-            cell["ours_ns"], cell["ns"] = best_pair(args.repeat, lambda: walk_ns(mine, agreed),
-                                                    lambda: walk_ns(walk, agreed))
+            cell["ours_ns"], cell["ns"] = best_pair(
+                args.repeat, lambda: walk_ns(mine, agreed), lambda: walk_ns(walk, agreed)
+            )
         walks[peer] = cell
 
     report(args, games, positions, calls, ours_all, cells, walks, versions, missing)
@@ -522,8 +636,12 @@ def cell_text(cell):
         return "-"
     if "ns" not in cell:
         return "none agree (0/%d)" % cell["total"]
-    return "%s ns, %.1fx (%s/%s)" % (fmt_ns(cell["ns"]), cell["ns"] / cell["ours_ns"], "{:,}".format(cell["agreed"]),
-                                       "{:,}".format(cell["total"]))
+    return "%s ns, %.1fx (%s/%s)" % (
+        fmt_ns(cell["ns"]),
+        cell["ns"] / cell["ours_ns"],
+        "{:,}".format(cell["agreed"]),
+        "{:,}".format(cell["total"]),
+    )
 
 
 def report(args, games, positions, calls, ours_all, cells, walks, versions, missing):
@@ -542,54 +660,102 @@ def report(args, games, positions, calls, ours_all, cells, walks, versions, miss
         elif "ns" not in cell:
             walk_row.append("none agree (0/%d games)" % cell["total"])
         else:
-            walk_row.append("%s ns, %.1fx (%d/%d games%s)" % (
-                fmt_ns(cell["ns"]), cell["ns"] / cell["ours_ns"], cell["agreed"], cell["total"],
-                "" if cell["san"] else ", no SAN"))
+            walk_row.append(
+                "%s ns, %.1fx (%d/%d games%s)"
+                % (
+                    fmt_ns(cell["ns"]),
+                    cell["ns"] / cell["ours_ns"],
+                    cell["agreed"],
+                    cell["total"],
+                    "" if cell["san"] else ", no SAN",
+                )
+            )
     head = ["function", "ours ns", "calls"] + peers
 
-    print("%d positions from %d seeded random standard games (seed %d), best of %d" %
-          (len(positions), len(games), args.seed, args.repeat))
+    print(
+        "%d positions from %d seeded random standard games (seed %d), best of %d"
+        % (len(positions), len(games), args.seed, args.repeat)
+    )
     print("each peer cell: its ns a call, its time over ours on the same calls, agreed/total\n")
     widths = [max(len(str(r[i])) for r in rows + [head, walk_row]) for i in range(len(head))]
     for r in [head] + rows + [walk_row]:
         print("  ".join(str(v).ljust(w) for v, w in zip(r, widths)).rstrip())
-    print("\ngame walk: ours on the same games and steps as each peer:", ", ".join(
-        "%s %s ns" % (p, fmt_ns(walks[p]["ours_ns"])) for p in peers if p in walks and "ns" in walks[p]))
+    print(
+        "\ngame walk: ours on the same games and steps as each peer:",
+        ", ".join(
+            "%s %s ns" % (p, fmt_ns(walks[p]["ours_ns"]))
+            for p in peers
+            if p in walks and "ns" in walks[p]
+        ),
+    )
 
     ratios = [c["ns"] / c["ours_ns"] for c in cells.values() if "ns" in c]
     if ratios:
-        print("geometric mean of peer/ours over all timed cells: %.1f" %
-              math.exp(sum(math.log(r) for r in ratios) / len(ratios)))
+        print(
+            "geometric mean of peer/ours over all timed cells: %.1f"
+            % math.exp(sum(math.log(r) for r in ratios) / len(ratios))
+        )
 
     print("\nDisagreements (the first of each function and peer):")
     for (name, peer), cell in cells.items():
         if cell["example"]:
             c, want, got = cell["example"]
-            print("- %s %s (%d of %d differ): args %r\n    ours   %r\n    theirs %r" %
-                  (peer, name, cell["total"] - cell["agreed"], cell["total"], c, want, got))
+            print(
+                "- %s %s (%d of %d differ): args %r\n    ours   %r\n    theirs %r"
+                % (peer, name, cell["total"] - cell["agreed"], cell["total"], c, want, got)
+            )
     for peer, cell in walks.items():
         if cell["example"]:
             moves, want, got = cell["example"]
-            print("- %s game walk (%d of %d games differ): after %d moves (last %s)\n    ours   %r\n    theirs %r" %
-                  (peer, cell["total"] - cell["agreed"], cell["total"], len(moves), moves[-1],
-                   want[1:] if want else want, got[1:] if isinstance(got, tuple) else got))
+            print(
+                "- %s game walk (%d of %d games differ): after %d moves (last %s)\n    ours   %r\n    theirs %r"
+                % (
+                    peer,
+                    cell["total"] - cell["agreed"],
+                    cell["total"],
+                    len(moves),
+                    moves[-1],
+                    want[1:] if want else want,
+                    got[1:] if isinstance(got, tuple) else got,
+                )
+            )
             if want and isinstance(got, tuple) and want[0] != got[0]:
-                print("    moves only ours %s, only theirs %s" % (sorted(set(want[0]) - set(got[0])),
-                                                                  sorted(set(got[0]) - set(want[0]))))
+                print(
+                    "    moves only ours %s, only theirs %s"
+                    % (sorted(set(want[0]) - set(got[0])), sorted(set(got[0]) - set(want[0])))
+                )
     for peer, error in missing.items():
         print("- %s: not installed (%s)" % (peer, error))
-    counted = ["%s %s %d" % (peer, name, c["notational"]) for (name, peer), c in cells.items() if c["notational"]]
+    counted = [
+        "%s %s %d" % (peer, name, c["notational"])
+        for (name, peer), c in cells.items()
+        if c["notational"]
+    ]
     if counted:
-        print("\nAgreed only with the en passant field read as notation (calls): " + ", ".join(counted))
+        print(
+            "\nAgreed only with the en passant field read as notation (calls): "
+            + ", ".join(counted)
+        )
 
-    print("\npython %s; %s" % (sys.version.split()[0],
-                               ", ".join("%s %s" % (p, versions[p]) for p in peers if p in versions)))
+    print(
+        "\npython %s; %s"
+        % (
+            sys.version.split()[0],
+            ", ".join("%s %s" % (p, versions[p]) for p in peers if p in versions),
+        )
+    )
     if args.markdown:
         print()
         print("| " + " | ".join(head) + " |")
         print("|" + "---|" * len(head))
         for r in rows + [walk_row]:
-            print("| " + " | ".join(("`%s`" % v if i == 0 and v in FUNCTIONS else v) for i, v in enumerate(r)) + " |")
+            print(
+                "| "
+                + " | ".join(
+                    ("`%s`" % v if i == 0 and v in FUNCTIONS else v) for i, v in enumerate(r)
+                )
+                + " |"
+            )
 
 
 if __name__ == "__main__":

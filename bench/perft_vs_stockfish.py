@@ -7,6 +7,7 @@ Stockfish is timed from sending `go perft` to reading its node count, after its 
 network loading are over; our tool reports its own counting time. Each figure is the best of
 N runs, the two programs interleaved so that both see the same machine state.
 """
+
 import argparse
 import re
 import shutil
@@ -22,8 +23,9 @@ POSITIONS = [
 
 class Stockfish:
     def __init__(self, path):
-        self.proc = subprocess.Popen([path], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     text=True, bufsize=1)
+        self.proc = subprocess.Popen(
+            [path], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1
+        )
         self.send("uci")
         self.wait_for("uciok")
         self.send("isready")
@@ -57,7 +59,9 @@ class Stockfish:
 
 
 def ours(perft, fen, depth):
-    out = subprocess.run([perft, str(depth), fen], check=True, capture_output=True, text=True).stdout
+    out = subprocess.run(
+        [perft, str(depth), fen], check=True, capture_output=True, text=True
+    ).stdout
     m = re.search(r"nodes (\d+) time (\d+) ms", out)
     return int(m.group(1)), int(m.group(2)) / 1000.0
 
@@ -70,8 +74,10 @@ def main():
     args = ap.parse_args()
 
     sf = Stockfish(args.stockfish)
-    print("%-16s %5s %12s %10s %10s %8s %8s %6s" %
-          ("position", "depth", "nodes", "ours ms", "sf ms", "ours Mn/s", "sf Mn/s", "ratio"))
+    print(
+        "%-16s %5s %12s %10s %10s %8s %8s %6s"
+        % ("position", "depth", "nodes", "ours ms", "sf ms", "ours Mn/s", "sf Mn/s", "ratio")
+    )
     worst = None
     for name, fen, depth in POSITIONS:
         best_ours = best_sf = float("inf")
@@ -83,9 +89,19 @@ def main():
             best_ours, best_sf = min(best_ours, t1), min(best_sf, t2)
         ratio = best_sf / best_ours
         worst = ratio if worst is None else min(worst, ratio)
-        print("%-16s %5d %12d %10.0f %10.0f %8.0f %8.0f %6.2f" %
-              (name, depth, n1, best_ours * 1e3, best_sf * 1e3, n1 / best_ours / 1e6,
-               n1 / best_sf / 1e6, ratio))
+        print(
+            "%-16s %5d %12d %10.0f %10.0f %8.0f %8.0f %6.2f"
+            % (
+                name,
+                depth,
+                n1,
+                best_ours * 1e3,
+                best_sf * 1e3,
+                n1 / best_ours / 1e6,
+                n1 / best_sf / 1e6,
+                ratio,
+            )
+        )
     sf.close()
     print("lowest speed ratio (stockfish time / our time): %.2f" % worst)
 

@@ -15,6 +15,7 @@ largest one. `--json FILE` writes every row (bench/chart.py draws the distinct o
 (`make bench-python` builds the commit BENCH_BEFORE for it), both loaded in this process and
 alternated.
 """
+
 import argparse
 import json
 import math
@@ -32,8 +33,13 @@ KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1
 MIDDLEGAME = "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP1B1PPP/R2QKB1R w KQ - 3 8"
 ENDGAME = "8/1P4k1/8/8/8/8/5p2/2K5 w - - 0 60"
 CHESS960 = "bqnb1rkr/pp3ppp/3ppn2/2p5/5P2/P2P4/NPP1P1PP/BQ1BNRKR w HFhf - 2 9"
-POSITIONS = {"start": START, "kiwipete": KIWIPETE, "middlegame": MIDDLEGAME,
-             "endgame": ENDGAME, "chess960": CHESS960}
+POSITIONS = {
+    "start": START,
+    "kiwipete": KIWIPETE,
+    "middlegame": MIDDLEGAME,
+    "endgame": ENDGAME,
+    "chess960": CHESS960,
+}
 
 # (label, function, arguments after the FEN, position names)
 CASES = [
@@ -94,12 +100,21 @@ def time_repeated(number, repeat):
             for _ in range(repeat):  # interleaved, so both see the same machine state
                 t_ours = min(t_ours, ns_per_call(stmt_ours, namespace, number))
                 t_floor = min(t_floor, ns_per_call(stmt_floor, namespace, number))
-            rows.append({"mode": "repeated", "function": name, "case": pos + (" " + label if label else ""),
-                         "positions": 1, "ours_ns": t_ours, "floor_ns": t_floor})
+            rows.append(
+                {
+                    "mode": "repeated",
+                    "function": name,
+                    "case": pos + (" " + label if label else ""),
+                    "positions": 1,
+                    "ours_ns": t_ours,
+                    "floor_ns": t_floor,
+                }
+            )
     return rows
 
 
 # --- distinct positions --------------------------------------------------------------------
+
 
 def pick(rng, board):
     """A random move with a lean towards captures, pawn moves and checks, so that the games
@@ -122,7 +137,9 @@ def our_fen(board):
     """The position as a caller holds it: rook-file letters in Chess960, the en passant square
     after every double push, the clocks at our caps."""
     fields = board.fen(shredder=board.chess960, en_passant="fen").split(" ")
-    return " ".join(fields[:4] + [str(min(board.halfmove_clock, 100)), str(min(board.fullmove_number, 65535))])
+    return " ".join(
+        fields[:4] + [str(min(board.halfmove_clock, 100)), str(min(board.fullmove_number, 65535))]
+    )
 
 
 def distinct_positions(count, seed):
@@ -262,29 +279,41 @@ def pychess_call(name):
     if name == "legal_moves":
         return lambda fen, c960, _: [m.uci() for m in Board(fen, chess960=c960).legal_moves]
     if name == "null_move_fen":
+
         def null_move(fen, c960, _):
             board = Board(fen, chess960=c960)
             board.push(chess.Move.null())
             return board.fen(en_passant="fen")
+
         return null_move
     if name == "piece_list":
+
         def pieces(fen, c960, _):
             board = Board(fen, chess960=c960)
-            return [(square_name(s), p.symbol(), "white" if p.color else "black")
-                    for s, p in sorted(board.piece_map().items())]
+            return [
+                (square_name(s), p.symbol(), "white" if p.color else "black")
+                for s, p in sorted(board.piece_map().items())
+            ]
+
         return pieces
     if name == "attackers":
-        return lambda fen, c960, arg: [square_name(s) for s in Board(fen, chess960=c960).attackers(arg[1], arg[0])]
+        return lambda fen, c960, arg: [
+            square_name(s) for s in Board(fen, chess960=c960).attackers(arg[1], arg[0])
+        ]
     if name == "apply_uci":
+
         def apply(fen, c960, text):
             board = Board(fen, chess960=c960)
             board.push_uci(text)
             return board.fen(en_passant="fen")
+
         return apply
     if name == "uci_to_san":
+
         def san(fen, c960, text):
             board = Board(fen, chess960=c960)
             return board.san(board.parse_uci(text))
+
         return san
     if name == "san_to_uci":
         return lambda fen, c960, text: Board(fen, chess960=c960).parse_san(text).uci()
@@ -316,8 +345,17 @@ def time_distinct(cases, repeat, pychess_repeat):
         t_theirs = None
         if theirs is not None:
             t_theirs = min(loop_ns(theirs, theirs_args) for _ in range(pychess_repeat))
-        rows.append({"mode": "distinct", "function": name, "case": label or "all", "positions": len(ours_args),
-                     "ours_ns": t_ours, "floor_ns": t_floor, "python_chess_ns": t_theirs})
+        rows.append(
+            {
+                "mode": "distinct",
+                "function": name,
+                "case": label or "all",
+                "positions": len(ours_args),
+                "ours_ns": t_ours,
+                "floor_ns": t_floor,
+                "python_chess_ns": t_theirs,
+            }
+        )
     return rows
 
 
@@ -346,8 +384,16 @@ def time_before_after(cases, before, repeat):
         for _ in range(repeat):
             t_then = min(t_then, loop_ns(then, ours_args))
             t_now = min(t_now, loop_ns(now, ours_args))
-        rows.append({"mode": "before-after", "function": name, "case": label or "all",
-                     "positions": len(ours_args), "ours_ns": t_now, "before_ns": t_then})
+        rows.append(
+            {
+                "mode": "before-after",
+                "function": name,
+                "case": label or "all",
+                "positions": len(ours_args),
+                "ours_ns": t_now,
+                "before_ns": t_then,
+            }
+        )
     return rows
 
 
@@ -355,8 +401,16 @@ def print_before_after(title, rows):
     print(title)
     print("%-14s %-20s %9s %9s %6s" % ("function", "case", "before ns", "now ns", "ratio"))
     for r in rows:
-        print("%-14s %-20s %9.0f %9.0f %6.2f" % (r["function"], r["case"], r["before_ns"], r["ours_ns"],
-                                                 r["ours_ns"] / r["before_ns"]))
+        print(
+            "%-14s %-20s %9.0f %9.0f %6.2f"
+            % (
+                r["function"],
+                r["case"],
+                r["before_ns"],
+                r["ours_ns"],
+                r["ours_ns"] / r["before_ns"],
+            )
+        )
     ratios = [r["ours_ns"] / r["before_ns"] for r in rows]
     geo = math.exp(sum(math.log(x) for x in ratios) / len(ratios))
     print("geometric mean of ratios: %.2f; largest: %.2f\n" % (geo, max(ratios)))
@@ -375,15 +429,22 @@ def print_table(title, rows):
     head = "%-14s %-20s %9s %9s %6s" % ("function", "case", "ours ns", "floor ns", "ratio")
     print(head + ("  %9s %14s" % ("positions", "python-chess ns") if distinct else ""))
     for r in rows:
-        line = "%-14s %-20s %9.0f %9.0f %6.2f" % (r["function"], r["case"], r["ours_ns"], r["floor_ns"],
-                                                  r["ours_ns"] / r["floor_ns"])
+        line = "%-14s %-20s %9.0f %9.0f %6.2f" % (
+            r["function"],
+            r["case"],
+            r["ours_ns"],
+            r["floor_ns"],
+            r["ours_ns"] / r["floor_ns"],
+        )
         if distinct:
             theirs = r["python_chess_ns"]
             line += "  %9d %14s" % (r["positions"], "%.0f" % theirs if theirs is not None else "-")
         print(line)
     geo, worst = summary(rows)
-    print("geometric mean of ratios: %.2f; largest: %.2f (%s, %s)\n" %
-          (geo, worst["ours_ns"] / worst["floor_ns"], worst["function"], worst["case"]))
+    print(
+        "geometric mean of ratios: %.2f; largest: %.2f (%s, %s)\n"
+        % (geo, worst["ours_ns"] / worst["floor_ns"], worst["function"], worst["case"])
+    )
 
 
 def main():
@@ -407,7 +468,10 @@ def main():
         positions = distinct_positions(args.positions, args.seed)
         cases = distinct_arguments(positions, args.seed)
         distinct = time_distinct(cases, args.repeat, args.pychess_repeat)
-        print_table("Distinct: %d positions from random games, a new one every call" % len(positions), distinct)
+        print_table(
+            "Distinct: %d positions from random games, a new one every call" % len(positions),
+            distinct,
+        )
         rows += distinct
         if args.before:
             compared = time_before_after(cases, load_build(args.before), args.repeat)
@@ -416,8 +480,11 @@ def main():
     print("python %s, python-chess %s" % (sys.version.split()[0], chess.__version__))
     if args.json:
         with open(args.json, "w") as out:
-            json.dump({"python": sys.version.split()[0], "python_chess": chess.__version__, "rows": rows}, out,
-                      indent=1)
+            json.dump(
+                {"python": sys.version.split()[0], "python_chess": chess.__version__, "rows": rows},
+                out,
+                indent=1,
+            )
 
 
 if __name__ == "__main__":

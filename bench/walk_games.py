@@ -50,14 +50,16 @@ def python_chess_walk(paths: list[str], output: str) -> None:
                         legal = board.legal_moves.count()
                         san = board.san(move)
                         board.push(move)
-                        writer.writerow([path, number, ply, fen, move.uci(),
-                                         san, int(board.is_check()), legal])
+                        writer.writerow(
+                            [path, number, ply, fen, move.uci(), san, int(board.is_check()), legal]
+                        )
 
 
 def timed(command: list[str], env: dict[str, str]) -> float:
     started = time.perf_counter()
-    done = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                          text=True)
+    done = subprocess.run(
+        command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True
+    )
     elapsed = time.perf_counter() - started
     if done.returncode != 0:
         sys.exit(f"{' '.join(command)} failed:\n{done.stderr}")
@@ -78,35 +80,54 @@ def main() -> None:
     work = pathlib.Path(tempfile.mkdtemp(prefix="bench-walk-"))
     try:
         for copy in range(args.copies):
-            shutil.copytree(SAMPLE, work / "games" / f"copy-{copy:03d}",
-                            ignore=shutil.ignore_patterns("*.py"))
+            shutil.copytree(
+                SAMPLE, work / "games" / f"copy-{copy:03d}", ignore=shutil.ignore_patterns("*.py")
+            )
         files = sorted(str(p) for p in (work / "games").rglob("*.pgn"))
         import zstandard
 
         for path in files:
             compressed = pathlib.Path(path.replace(str(work / "games"), str(work / "zst")) + ".zst")
             compressed.parent.mkdir(parents=True, exist_ok=True)
-            compressed.write_bytes(zstandard.ZstdCompressor(level=10).compress(pathlib.Path(path).read_bytes()))
+            compressed.write_bytes(
+                zstandard.ZstdCompressor(level=10).compress(pathlib.Path(path).read_bytes())
+            )
         env = dict(os.environ)
         env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(ROOT), env.get("PYTHONPATH")]))
         walker = [sys.executable, "-m", "morvek_walk"]
         runs = {
-            "morvek-walk --jobs 1": walker + [str(work / "games"), "--jobs", "1", "-o", str(work / "jobs1.csv")],
-            "morvek-walk --jobs 2": walker + [str(work / "games"), "--jobs", "2", "-o", str(work / "jobs2.csv")],
-            "morvek-walk --jobs 2, .pgn.zst input": walker + [str(work / "zst"), "--jobs", "2", "-o",
-                                                             str(work / "zst.csv")],
-            "morvek-walk --dask local:2": walker + [str(work / "games"), "--dask", "local:2", "-o",
-                                                    str(work / "dask.csv")],
-            "python-chess, one process": [sys.executable, __file__, "-o", str(work / "chess.csv"),
-                                          "--python-chess-walk", *files],
+            "morvek-walk --jobs 1": walker
+            + [str(work / "games"), "--jobs", "1", "-o", str(work / "jobs1.csv")],
+            "morvek-walk --jobs 2": walker
+            + [str(work / "games"), "--jobs", "2", "-o", str(work / "jobs2.csv")],
+            "morvek-walk --jobs 2, .pgn.zst input": walker
+            + [str(work / "zst"), "--jobs", "2", "-o", str(work / "zst.csv")],
+            "morvek-walk --dask local:2": walker
+            + [str(work / "games"), "--dask", "local:2", "-o", str(work / "dask.csv")],
+            "python-chess, one process": [
+                sys.executable,
+                __file__,
+                "-o",
+                str(work / "chess.csv"),
+                "--python-chess-walk",
+                *files,
+            ],
         }
         best = {name: float("inf") for name in runs}
         for _ in range(args.repeat):
             for name, command in runs.items():
                 best[name] = min(best[name], timed(command, env))
         # The .zst run names its files with their suffix; everything else must be the same.
-        zst = (work / "zst.csv").read_bytes().replace(b"/zst/", b"/games/").replace(b".pgn.zst,", b".pgn,")
-        outputs = {hashlib.sha256((work / f).read_bytes()).hexdigest() for f in ("jobs1.csv", "jobs2.csv", "dask.csv")}
+        zst = (
+            (work / "zst.csv")
+            .read_bytes()
+            .replace(b"/zst/", b"/games/")
+            .replace(b".pgn.zst,", b".pgn,")
+        )
+        outputs = {
+            hashlib.sha256((work / f).read_bytes()).hexdigest()
+            for f in ("jobs1.csv", "jobs2.csv", "dask.csv")
+        }
         outputs.add(hashlib.sha256(zst).hexdigest())
         if len(outputs) != 1:
             sys.exit("the walker's runs wrote different output")
@@ -118,11 +139,20 @@ def main() -> None:
     finally:
         shutil.rmtree(work)
 
-    model = next((line.split(":", 1)[1].strip()
-                  for line in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines()
-                  if line.startswith("Model name")), platform.processor())
+    model = next(
+        (
+            line.split(":", 1)[1].strip()
+            for line in subprocess.run(
+                ["lscpu"], capture_output=True, text=True
+            ).stdout.splitlines()
+            if line.startswith("Model name")
+        ),
+        platform.processor(),
+    )
     print(f"Machine: {model}, {os.cpu_count()} cores; CPython {platform.python_version()}.")
-    print(f"Input: {args.copies} copies of examples/games ({positions:,} positions); best of {args.repeat}.")
+    print(
+        f"Input: {args.copies} copies of examples/games ({positions:,} positions); best of {args.repeat}."
+    )
     print()
     print("| run | seconds | positions/s | against one process |")
     print("|---|---|---|---|")

@@ -36,7 +36,8 @@ struct Attackers {
     }
     BitBoard all() const { return pawns() | knights() | kings() | diagonal() | straight(); }
     bool any() const {
-        return pawns().any() || knights().any() || kings().any() || diagonal().any() || straight().any();
+        return pawns().any() || knights().any() || kings().any() || diagonal().any() ||
+               straight().any();
     }
 };
 

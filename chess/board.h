@@ -70,7 +70,8 @@ struct Board {
     }
 
     constexpr bool is_castling(const Move& m) const {
-        return is_castling_move(pieces_of(Piece::King), colors[0].has(m.from) ? colors[0] : colors[1], m);
+        return is_castling_move(pieces_of(Piece::King),
+                                colors[0].has(m.from) ? colors[0] : colors[1], m);
     }
 
     bool operator==(const Board&) const = default;

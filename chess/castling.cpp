@@ -30,7 +30,8 @@ bool rights_are_backed(const Board& b, const std::array<CastleRights, 2>& all) {
         if (rank_of(k) != back_rank(c)) return false;
         const BitBoard rooks = b.colored_pieces(c, Piece::Rook);
         const auto backed = [&](File f, bool short_side) {
-            return rooks.has(make_square(f, back_rank(c))) && castles_short(file_of(k), f) == short_side;
+            return rooks.has(make_square(f, back_rank(c))) &&
+                   castles_short(file_of(k), f) == short_side;
         };
         if (rights.short_ && !backed(*rights.short_, true)) return false;
         if (rights.long_ && !backed(*rights.long_, false)) return false;
@@ -53,7 +54,8 @@ std::optional<std::array<CastleRights, 2>> read_standard(const char* p, const ch
     return rights;
 }
 
-std::optional<std::array<CastleRights, 2>> read_rook_files(const char* p, const char* end, const Board& b) {
+std::optional<std::array<CastleRights, 2>> read_rook_files(const char* p, const char* end,
+                                                           const Board& b) {
     std::array<CastleRights, 2> rights{};
     for (; p != end; ++p) {
         const char raw = *p;
@@ -96,8 +98,8 @@ constexpr std::array<StandardText, 16> STANDARD_TEXTS = make_standard_texts();
 }  // namespace
 
 std::optional<std::array<CastleRights, 2>> read_castling_field(const char* p, const char* end,
-                                                              CastlingLetters letters,
-                                                              const Board& placement) {
+                                                               CastlingLetters letters,
+                                                               const Board& placement) {
     if (p == end || (end - p == 1 && *p == '-')) return std::array<CastleRights, 2>{};
     if (letters != CastlingLetters::RookFiles)
         if (const auto rights = read_in(p, end, false, placement)) return rights;
@@ -111,13 +113,18 @@ bool standard_letters_name_rights(const std::array<CastleRights, 2>& rights) {
     return true;
 }
 
-bool standard_letters_name_rights(const Board& board) { return standard_letters_name_rights(board.castle_rights); }
+bool standard_letters_name_rights(const Board& board) {
+    return standard_letters_name_rights(board.castle_rights);
+}
 
-char* write_castling_field(char* out, const std::array<CastleRights, 2>& rights, CastlingLetters letters) {
+char* write_castling_field(char* out, const std::array<CastleRights, 2>& rights,
+                           CastlingLetters letters) {
     if (letters == CastlingLetters::Either)
-        letters = standard_letters_name_rights(rights) ? CastlingLetters::Standard : CastlingLetters::RookFiles;
+        letters = standard_letters_name_rights(rights) ? CastlingLetters::Standard
+                                                       : CastlingLetters::RookFiles;
     if (letters == CastlingLetters::Standard) {
-        const unsigned held = unsigned(rights[0].short_.has_value()) | unsigned(rights[0].long_.has_value()) << 1 |
+        const unsigned held = unsigned(rights[0].short_.has_value()) |
+                              unsigned(rights[0].long_.has_value()) << 1 |
                               unsigned(rights[1].short_.has_value()) << 2 |
                               unsigned(rights[1].long_.has_value()) << 3;
         const StandardText& t = STANDARD_TEXTS[held];
@@ -127,7 +134,8 @@ char* write_castling_field(char* out, const std::array<CastleRights, 2>& rights,
     const char* before = out;
     for (const Color c : {Color::White, Color::Black}) {
         const char shift = c == Color::White ? 'A' - 'a' : 0;
-        for_each_right(rights[index(c)], [&](File rook) { *out++ = char(file_char(rook) + shift); });
+        for_each_right(rights[index(c)],
+                       [&](File rook) { *out++ = char(file_char(rook) + shift); });
     }
     if (out == before) *out++ = '-';
     return out;

@@ -83,7 +83,8 @@ constexpr std::optional<Castling> castling_onto(const CastleRights& rights, Colo
 // tested as it will stand, the king gone from its own. `attacked(square, occupancy)` asks
 // whether the other side attacks the square under that occupancy.
 template <class Attacked>
-constexpr bool can_castle(const Castling& c, BitBoard occupied, BitBoard pinned, Attacked&& attacked) {
+constexpr bool can_castle(const Castling& c, BitBoard occupied, BitBoard pinned,
+                          Attacked&& attacked) {
     const BitBoard path =
         between(c.king_from, c.rook_from) | between(c.king_from, c.king_to) | c.king_to | c.rook_to;
     if ((path & occupied).without(c.king_from).without(c.rook_from).any()) return false;
@@ -136,7 +137,9 @@ constexpr void clear_right_on(CastleRights& rights, Color c, Square s, Lost&& lo
 // e1c1); any other castling as the king onto its rook, since elsewhere the king's step to the
 // g- or c-file may be a legal move of its own.
 
-constexpr bool king_at_home(Color c, Square king) { return king == make_square(File::E, back_rank(c)); }
+constexpr bool king_at_home(Color c, Square king) {
+    return king == make_square(File::E, back_rank(c));
+}
 
 // The square the core's move goes to for the text's destination `written`: the rook's, when
 // the king is at home and `written` is the king's target of a castling it has the right to.
@@ -158,10 +161,14 @@ constexpr Square castling_destination_written(Color c, Square king, Square rook)
 
 // --- SAN -----------------------------------------------------------------------------------
 
-constexpr std::string_view castling_san(const Castling& c) { return c.short_side ? "O-O" : "O-O-O"; }
+constexpr std::string_view castling_san(const Castling& c) {
+    return c.short_side ? "O-O" : "O-O-O";
+}
 
 // Whether a cleaned SAN text can only be castling: it starts with the letter O.
-constexpr bool castling_san_shape(std::string_view san) { return !san.empty() && san.front() == 'O'; }
+constexpr bool castling_san_shape(std::string_view san) {
+    return !san.empty() && san.front() == 'O';
+}
 
 // --- the FEN field -------------------------------------------------------------------------
 // Read in the letters K, Q, k, q (the rooks on the h- and a-files) or in rook-file letters
@@ -182,8 +189,8 @@ struct Board;
 // names a right that the board's pieces cannot back (the king off its back rank, no rook on
 // the file, or the rook on the wrong side of the king). Only the pieces are read.
 std::optional<std::array<CastleRights, 2>> read_castling_field(const char* p, const char* end,
-                                                              CastlingLetters letters,
-                                                              const Board& placement);
+                                                               CastlingLetters letters,
+                                                               const Board& placement);
 
 // Whether K, Q, k, q name the rights held exactly as every reader takes them: each short
 // right on the h-file and each long one on the a-file. Otherwise only rook-file letters say
@@ -193,6 +200,7 @@ bool standard_letters_name_rights(const Board& board);
 
 // Writes the field ("-" when no right is held); at most four bytes plus four of slack that
 // the standard form may overwrite. Returns the end position.
-char* write_castling_field(char* out, const std::array<CastleRights, 2>& rights, CastlingLetters letters);
+char* write_castling_field(char* out, const std::array<CastleRights, 2>& rights,
+                           CastlingLetters letters);
 
 }  // namespace chess

@@ -24,7 +24,8 @@ Result<Board, FenParseError> read_fen(std::string_view text);
 std::string to_fen(const Board& board, bool file_letter_castling = false);
 // Writes into a buffer of at least MAX_FEN_LENGTH bytes; returns the end position.
 constexpr std::size_t MAX_FEN_LENGTH = 96;
-char* write_fen(char* out, const Board& board, CastlingLetters castling = CastlingLetters::Standard);
+char* write_fen(char* out, const Board& board,
+                CastlingLetters castling = CastlingLetters::Standard);
 
 // The writer's first step: each rank's piece letters, rank r in word r and file f in byte f,
 // as the low six bits of the letter (the writer adds the 0x40) and 0 on an empty square. Made

@@ -42,13 +42,15 @@ enum Counter : unsigned {
 };
 constexpr std::uint64_t COUNTER_MASK = 0x7F;  // each counter after SQUARES holds at most 71
 
-constexpr std::uint64_t counter(std::uint64_t total, Counter c) { return total >> c & COUNTER_MASK; }
+constexpr std::uint64_t counter(std::uint64_t total, Counter c) {
+    return total >> c & COUNTER_MASK;
+}
 
 constexpr std::array<std::uint64_t, 256> make_placement_entries() {
     std::array<std::uint64_t, 256> entry{};
     for (unsigned ch = 0; ch < 256; ++ch)
         entry[ch] = std::uint64_t(NO_PIECE) << SET |
-                      std::uint64_t(!(ch == '/' || (ch >= '0' && ch <= '9'))) << BAD;
+                    std::uint64_t(!(ch == '/' || (ch >= '0' && ch <= '9'))) << BAD;
     for (unsigned d = 0; d <= 9; ++d) entry['0' + d] |= d;
     entry[unsigned('/')] = std::uint64_t(GROUP_END) << SET | std::uint64_t(1) << SLASHES;
     for (std::uint8_t p = 0; p < PIECE_KINDS; ++p)
@@ -127,7 +129,7 @@ Placement read_placement(const char* p, const char* end) {
         last = kept + (short_enough ? n : 0);
     }
     if (short_enough)
-        // Unrolled: the loop's own count and test cost as much as a character's work.
+    // Unrolled: the loop's own count and test cost as much as a character's work.
 #pragma GCC unroll 4
         for (; p != last; ++p) {
             const std::uint64_t e = PLACEMENT[std::uint8_t(*p)];
@@ -142,9 +144,10 @@ Placement read_placement(const char* p, const char* end) {
     const std::uint64_t squares = counts & 0xFFF, slashes = counter(counts, SLASHES);
     // The squares of counts 8, 16, ..., 8 * slashes: one each, so a misplaced slash cannot
     // hide. No slash can stand past count 64 in a text that passes.
-    const std::uint64_t group_ends = 0x0101010101010100ULL & ((std::uint64_t(2) << (8 * (slashes & 7))) - 1);
-    out.ok = short_enough && !counter(counts, BAD) && slashes <= 7 && squares == 8 * (slashes + 1) &&
-             sets[GROUP_END] == group_ends;
+    const std::uint64_t group_ends =
+        0x0101010101010100ULL & ((std::uint64_t(2) << (8 * (slashes & 7))) - 1);
+    out.ok = short_enough && !counter(counts, BAD) && slashes <= 7 &&
+             squares == 8 * (slashes + 1) && sets[GROUP_END] == group_ends;
     const unsigned shift = unsigned(7 - (slashes & 7)) * 8;
     // Turned over once a finished set, not once a set of the loop.
     std::uint64_t white = 0, black = 0;
@@ -166,8 +169,10 @@ bool side_is_sound(const Board& b, Color c, std::uint64_t pieces, std::uint64_t 
 }
 
 bool board_is_sound(const Board& b, std::uint64_t counts) {
-    if (!side_is_sound(b, Color::White, counter(counts, WHITE_PIECES), counter(counts, WHITE_PAWNS)) ||
-        !side_is_sound(b, Color::Black, counter(counts, BLACK_PIECES), counter(counts, BLACK_PAWNS)))
+    if (!side_is_sound(b, Color::White, counter(counts, WHITE_PIECES),
+                       counter(counts, WHITE_PAWNS)) ||
+        !side_is_sound(b, Color::Black, counter(counts, BLACK_PIECES),
+                       counter(counts, BLACK_PAWNS)))
         return false;
     // The side not to move may not be in check, and its king may not stand beside the other
     // one (the side to move could take it). Both fail the same way, so one attack test,
@@ -296,9 +301,12 @@ Result<Board, FenParseError> read(std::string_view text, CastlingLetters letters
 }  // namespace
 
 Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling) {
-    return read(text, file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
+    return read(text,
+                file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
 }
 
-Result<Board, FenParseError> read_fen(std::string_view text) { return read(text, CastlingLetters::Either); }
+Result<Board, FenParseError> read_fen(std::string_view text) {
+    return read(text, CastlingLetters::Either);
+}
 
 }  // namespace chess

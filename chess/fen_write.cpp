@@ -59,7 +59,8 @@ constexpr std::array<RankText, 256> make_rank_texts() {
         for (unsigned stage = 0; stage < 3; ++stage)
             for (unsigned f = 0; f < 8; ++f)
                 if (kept[f] && (shift_of[f] >> stage & 1)) {
-                    const unsigned at = f - (shift_of[f] & ((1u << stage) - 1));  // after earlier stages
+                    const unsigned at =
+                        f - (shift_of[f] & ((1u << stage) - 1));  // after earlier stages
                     r.move[stage] |= std::uint64_t(0xFF) << (8 * at);
                 }
     }
@@ -89,7 +90,8 @@ constexpr std::array<std::uint64_t, 100> DIGIT_PAIRS = make_digit_pairs();
 // digits are built, two at a time, and the leading zeros shifted out.
 char* write_decimal(char* out, unsigned v) {
     const unsigned length = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000);
-    const std::uint64_t w = ('0' + v / 10000) | DIGIT_PAIRS[v / 100 % 100] << 8 | DIGIT_PAIRS[v % 100] << 24;
+    const std::uint64_t w =
+        ('0' + v / 10000) | DIGIT_PAIRS[v / 100 % 100] << 8 | DIGIT_PAIRS[v % 100] << 24;
     store8(out, w >> (8 * (5 - length)));
     return out + length;
 }
@@ -141,8 +143,9 @@ V interleave_high(V a, V b) {
 // 0x20 more for Black, and the 0x40 of every letter from the rank's table.
 using Planes = std::array<std::uint64_t, 6>;
 Planes letter_planes(const Board& b) {
-    const std::uint64_t pawns = b.pieces[0].bits, knights = b.pieces[1].bits, bishops = b.pieces[2].bits,
-                        rooks = b.pieces[3].bits, queens = b.pieces[4].bits, kings = b.pieces[5].bits;
+    const std::uint64_t pawns = b.pieces[0].bits, knights = b.pieces[1].bits,
+                        bishops = b.pieces[2].bits, rooks = b.pieces[3].bits,
+                        queens = b.pieces[4].bits, kings = b.pieces[5].bits;
     return {
         queens | kings,                     // 0x01
         knights | bishops | rooks | kings,  // 0x02
@@ -162,11 +165,14 @@ std::array<Quads, 4> letter_pairs(const Board& b) {
     const Bytes u01 = interleave_low(Bytes(Quads{p[0], 0}), Bytes(Quads{p[1], 0})),
                 u23 = interleave_low(Bytes(Quads{p[2], 0}), Bytes(Quads{p[3], 0})),
                 u45 = interleave_low(Bytes(Quads{p[4], 0}), Bytes(Quads{p[5], 0}));
-    const Halves v0 = interleave_low(Halves(u01), Halves(u23)), v1 = interleave_high(Halves(u01), Halves(u23)),
-                 v2 = interleave_low(Halves(u45), Halves{}), v3 = interleave_high(Halves(u45), Halves{});
-    std::array<Quads, 4> pairs = {
-        Quads(interleave_low(Singles(v0), Singles(v2))), Quads(interleave_high(Singles(v0), Singles(v2))),
-        Quads(interleave_low(Singles(v1), Singles(v3))), Quads(interleave_high(Singles(v1), Singles(v3)))};
+    const Halves v0 = interleave_low(Halves(u01), Halves(u23)),
+                 v1 = interleave_high(Halves(u01), Halves(u23)),
+                 v2 = interleave_low(Halves(u45), Halves{}),
+                 v3 = interleave_high(Halves(u45), Halves{});
+    std::array<Quads, 4> pairs = {Quads(interleave_low(Singles(v0), Singles(v2))),
+                                  Quads(interleave_high(Singles(v0), Singles(v2))),
+                                  Quads(interleave_low(Singles(v1), Singles(v3))),
+                                  Quads(interleave_high(Singles(v1), Singles(v3)))};
     // Each round swaps the bits of `mask` with those `shift` places above them.
     const auto swap = [](Quads x, std::uint64_t mask, unsigned shift) {
         const Quads t = (x ^ (x >> shift)) & mask;
@@ -193,7 +199,8 @@ RankLetters rank_letters_by_table(const Board& board) {
     const Planes planes = letter_planes(board);
     RankLetters out{};
     for (unsigned rank = 0; rank < 8; ++rank)
-        for (unsigned k = 0; k < planes.size(); ++k) out[rank] |= SPREAD[(planes[k] >> (8 * rank)) & 0xFF] << k;
+        for (unsigned k = 0; k < planes.size(); ++k)
+            out[rank] |= SPREAD[(planes[k] >> (8 * rank)) & 0xFF] << k;
     return out;
 }
 
@@ -235,7 +242,8 @@ char* write_fen(char* out, const Board& b, CastlingLetters castling) {
 std::string to_fen(const Board& board, bool file_letter_castling) {
     char buffer[MAX_FEN_LENGTH];
     const char* end =
-        write_fen(buffer, board, file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
+        write_fen(buffer, board,
+                  file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
     return std::string(static_cast<const char*>(buffer), end);
 }
 

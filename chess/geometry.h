@@ -29,15 +29,18 @@ constexpr BitBoard steps(Square s, const int (*deltas)[2], int n) {
     for (int i = 0; i < n; ++i) {
         const int f = int(index(file_of(s))) + deltas[i][0];
         const int r = int(index(rank_of(s))) + deltas[i][1];
-        if (f >= 0 && f < 8 && r >= 0 && r < 8) out |= BitBoard::from(make_square(File(f), Rank(r)));
+        if (f >= 0 && f < 8 && r >= 0 && r < 8)
+            out |= BitBoard::from(make_square(File(f), Rank(r)));
     }
     return out;
 }
 
 constexpr int BISHOP_DIRS[4][2] = {{1, 1}, {-1, 1}, {1, -1}, {-1, -1}};
 constexpr int ROOK_DIRS[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
-constexpr int KNIGHT_JUMPS[8][2] = {{1, 2}, {2, 1}, {2, -1}, {1, -2}, {-1, -2}, {-2, -1}, {-2, 1}, {-1, 2}};
-constexpr int KING_STEPS[8][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}};
+constexpr int KNIGHT_JUMPS[8][2] = {{1, 2},   {2, 1},   {2, -1}, {1, -2},
+                                    {-1, -2}, {-2, -1}, {-2, 1}, {-1, 2}};
+constexpr int KING_STEPS[8][2] = {{1, 0},  {1, 1},   {0, 1},  {-1, 1},
+                                  {-1, 0}, {-1, -1}, {0, -1}, {1, -1}};
 
 // The slow, loop-based slider attacks: the reference the lookup tables are built and checked from.
 constexpr BitBoard slow_slider_attacks(Square s, BitBoard occupied, const int (*dirs)[2]) {
@@ -79,9 +82,11 @@ constexpr Geometry make_geometry() {
         for (int d = 0; d < 8; ++d) {
             const int* dir = d < 4 ? BISHOP_DIRS[d] : ROOK_DIRS[d - 4];
             const BitBoard forward = ray(Square(a), dir[0], dir[1]);
-            const BitBoard full = forward | ray(Square(a), -dir[0], -dir[1]) | BitBoard::from(Square(a));
+            const BitBoard full =
+                forward | ray(Square(a), -dir[0], -dir[1]) | BitBoard::from(Square(a));
             for (const Square b : forward) {
-                g.between[a][index(b)] = ray(Square(a), dir[0], dir[1], BitBoard::from(b)).without(b);
+                g.between[a][index(b)] =
+                    ray(Square(a), dir[0], dir[1], BitBoard::from(b)).without(b);
                 g.line[a][index(b)] = full;
             }
         }
@@ -93,15 +98,20 @@ inline constexpr Geometry GEOMETRY = make_geometry();
 
 }  // namespace detail
 
-constexpr BitBoard pawn_attacks(Color c, Square s) { return detail::GEOMETRY.pawn_attacks[index(c)][index(s)]; }
+constexpr BitBoard pawn_attacks(Color c, Square s) {
+    return detail::GEOMETRY.pawn_attacks[index(c)][index(s)];
+}
 constexpr BitBoard knight_attacks(Square s) { return detail::GEOMETRY.knight_attacks[index(s)]; }
 constexpr BitBoard king_attacks(Square s) { return detail::GEOMETRY.king_attacks[index(s)]; }
 constexpr BitBoard bishop_rays(Square s) { return detail::GEOMETRY.bishop_rays[index(s)]; }
 constexpr BitBoard rook_rays(Square s) { return detail::GEOMETRY.rook_rays[index(s)]; }
-constexpr BitBoard between(Square a, Square b) { return detail::GEOMETRY.between[index(a)][index(b)]; }
+constexpr BitBoard between(Square a, Square b) {
+    return detail::GEOMETRY.between[index(a)][index(b)];
+}
 constexpr BitBoard line(Square a, Square b) { return detail::GEOMETRY.line[index(a)][index(b)]; }
 
-static_assert(between(Square::E1, Square::E8) == (file_set(File::E) & ~rank_set(Rank::First) & ~rank_set(Rank::Eighth)));
+static_assert(between(Square::E1, Square::E8) ==
+              (file_set(File::E) & ~rank_set(Rank::First) & ~rank_set(Rank::Eighth)));
 static_assert(between(Square::E1, Square::H4) == (BitBoard::from(Square::F2) | Square::G3));
 static_assert(between(Square::E1, Square::E2).empty() && between(Square::E1, Square::F3).empty());
 static_assert(line(Square::A1, Square::B2) == BitBoard{0x8040201008040201});

@@ -41,8 +41,12 @@ constexpr KeyTable make_keys() {
 
 inline constexpr KeyTable KEYS = make_keys();
 
-constexpr std::uint64_t piece(Color c, Piece p, Square s) { return KEYS.piece[index(c)][index(p)][index(s)]; }
-constexpr std::uint64_t castle(Color c, File rook_file) { return KEYS.castle[index(c)][index(rook_file)]; }
+constexpr std::uint64_t piece(Color c, Piece p, Square s) {
+    return KEYS.piece[index(c)][index(p)][index(s)];
+}
+constexpr std::uint64_t castle(Color c, File rook_file) {
+    return KEYS.castle[index(c)][index(rook_file)];
+}
 constexpr std::uint64_t en_passant(File f) { return KEYS.en_passant[index(f)]; }
 constexpr std::uint64_t black_to_move() { return KEYS.black; }
 
@@ -51,7 +55,8 @@ constexpr std::uint64_t black_to_move() { return KEYS.black; }
 inline std::uint64_t compute_hash(const Board& board) {
     std::uint64_t h = 0;
     for (unsigned c = 0; c < 2; ++c) {
-        for_each_right(board.castle_rights[c], [&](File rook) { h ^= keys::castle(Color(c), rook); });
+        for_each_right(board.castle_rights[c],
+                       [&](File rook) { h ^= keys::castle(Color(c), rook); });
         for (unsigned p = 0; p < PIECE_KINDS; ++p)
             for (const Square s : board.colored_pieces(Color(c), Piece(p)))
                 h ^= keys::piece(Color(c), Piece(p), s);

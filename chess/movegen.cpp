@@ -32,7 +32,8 @@ std::uint64_t count_unpinned_pawn_moves(const Board& b, BitBoard mask) {
     const BitBoard right{ahead.without(file_set(File::H)).bits << 1};
     const BitBoard targets = mask & b.them();
     const BitBoard last = rank_set(relative_rank(us, Rank::Eighth));
-    const BitBoard pushes = (single | twice) & mask;  // single and double pushes never share a square
+    const BitBoard pushes =
+        (single | twice) & mask;  // single and double pushes never share a square
     const BitBoard l = left & targets, r = right & targets;
     std::uint64_t n = std::uint64_t(pushes.count() + l.count() + r.count());
     if (((pushes | l | r) & last).any())  // each promotion square stands for four moves
@@ -78,7 +79,8 @@ bool pawn_move_legal(const Board& b, Square k, const Move& m, BitBoard mask) {
     if (m.promotion && (*m.promotion == Piece::Pawn || *m.promotion == Piece::King)) return false;
 
     if (const auto ep = b.en_passant_squares(); ep && m.to == ep->target)
-        return pawn_attacks(b.side_to_move, m.from).has(ep->target) && en_passant_safe(b, k, m.from, *ep);
+        return pawn_attacks(b.side_to_move, m.from).has(ep->target) &&
+               en_passant_safe(b, k, m.from, *ep);
     // Generation gives pinned pawns nothing in check, and only their pin line otherwise.
     if (b.pinned.has(m.from)) {
         if (b.checkers.any()) return false;
@@ -105,9 +107,15 @@ bool is_legal(const Board& b, const Move& m) {
     if (b.checkers.any() && b.pinned.has(m.from)) return false;
     switch (p) {
         case Piece::Knight: return knight_attacks(m.from).has(m.to);
-        case Piece::Bishop: if (!bishop_rays(m.from).has(m.to)) return false; break;
-        case Piece::Rook: if (!rook_rays(m.from).has(m.to)) return false; break;
-        default: if (!(bishop_rays(m.from) | rook_rays(m.from)).has(m.to)) return false; break;
+        case Piece::Bishop:
+            if (!bishop_rays(m.from).has(m.to)) return false;
+            break;
+        case Piece::Rook:
+            if (!rook_rays(m.from).has(m.to)) return false;
+            break;
+        default:
+            if (!(bishop_rays(m.from) | rook_rays(m.from)).has(m.to)) return false;
+            break;
     }
     return (between(m.from, m.to) & b.occupied()).empty();
 }
@@ -116,8 +124,9 @@ std::uint64_t count_moves(const Board& board) {
     std::uint64_t n = 0;
     if (!board.checkers.more_than_one())
         n = count_unpinned_pawn_moves(board, target_mask(board, board.king(board.side_to_move)));
-    generate_moves_for(board, [&n](const PieceMoves& group) { n += group.len(); },
-                       Steps{}.without(Step::UnpinnedPawns));
+    generate_moves_for(
+        board, [&n](const PieceMoves& group) { n += group.len(); },
+        Steps{}.without(Step::UnpinnedPawns));
     return n;
 }
 

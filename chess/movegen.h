@@ -29,7 +29,8 @@ struct PieceMoves {
 
     // Every pawn destination on the first or last rank stands for four promotions.
     constexpr std::size_t len() const {
-        return std::size_t(to.count()) + (piece == Piece::Pawn ? 3 * std::size_t((to & BACK_RANKS).count()) : 0);
+        return std::size_t(to.count()) +
+               (piece == Piece::Pawn ? 3 * std::size_t((to & BACK_RANKS).count()) : 0);
     }
 };
 
@@ -72,7 +73,16 @@ inline void for_each_move(const PieceMoves& group, F&& f) {
 
 // The steps of generation, in generation order. A caller may ask for some of them only; the
 // groups it gets come in the same order as ever.
-enum class Step : std::uint8_t { UnpinnedPawns, PinnedPawns, EnPassant, Knights, Bishops, Rooks, Queens, King };
+enum class Step : std::uint8_t {
+    UnpinnedPawns,
+    PinnedPawns,
+    EnPassant,
+    Knights,
+    Bishops,
+    Rooks,
+    Queens,
+    King
+};
 
 struct Steps {
     std::uint8_t bits = 0xFF;
@@ -97,7 +107,8 @@ constexpr BitBoard pawn_targets(const Board& b, Square from) {
     const BitBoard empty = ~b.occupied();
     const BitBoard one = forward(us, BitBoard::from(from)) & empty;
     BitBoard pushes = one;
-    if (one.any() && rank_of(from) == relative_rank(us, Rank::Second)) pushes |= forward(us, one) & empty;
+    if (one.any() && rank_of(from) == relative_rank(us, Rank::Second))
+        pushes |= forward(us, one) & empty;
     return pushes | (pawn_attacks(us, from) & b.them());
 }
 
@@ -121,16 +132,21 @@ BitBoard en_passant_capturers(const Board& b, Square k);
 // The rook squares of the castlings the king of the side to move, on `k`, may make.
 inline BitBoard castling_targets(const Board& b, Square k) {
     const Color us = b.side_to_move;
-    return chess::castling_targets(b.castle_rights[index(us)], us, k, b.occupied(), b.pinned,
-                                   [&](Square s, BitBoard occupancy) { return square_attacked(b, s, ~us, occupancy); });
+    return chess::castling_targets(
+        b.castle_rights[index(us)], us, k, b.occupied(), b.pinned,
+        [&](Square s, BitBoard occupancy) { return square_attacked(b, s, ~us, occupancy); });
 }
 
 template <Piece P>
 inline BitBoard attacks_of(Square s, BitBoard occ) {
-    if constexpr (P == Piece::Knight) return knight_attacks(s);
-    else if constexpr (P == Piece::Bishop) return bishop_attacks(s, occ);
-    else if constexpr (P == Piece::Rook) return rook_attacks(s, occ);
-    else return queen_attacks(s, occ);
+    if constexpr (P == Piece::Knight)
+        return knight_attacks(s);
+    else if constexpr (P == Piece::Bishop)
+        return bishop_attacks(s, occ);
+    else if constexpr (P == Piece::Rook)
+        return rook_attacks(s, occ);
+    else
+        return queen_attacks(s, occ);
 }
 
 template <class Sink>
@@ -146,7 +162,8 @@ inline void piece_moves(const Board& b, Square k, BitBoard mask, bool with_pinne
     const BitBoard occ = b.occupied();
     for (const Square s : pieces.without(b.pinned)) emit(sink, P, s, attacks_of<P>(s, occ) & mask);
     if (P == Piece::Knight || !with_pinned) return;
-    for (const Square s : pieces & b.pinned) emit(sink, P, s, attacks_of<P>(s, occ) & mask & line(k, s));
+    for (const Square s : pieces& b.pinned)
+        emit(sink, P, s, attacks_of<P>(s, occ) & mask & line(k, s));
 }
 
 }  // namespace detail
@@ -163,14 +180,17 @@ inline void generate_moves_for(const Board& b, Sink&& sink, Steps steps = {}) {
         const BitBoard mask = target_mask(b, k);
         const BitBoard pawns = b.colored_pieces(us, Piece::Pawn);
         if (steps.has(Step::UnpinnedPawns))
-            for (const Square s : pawns.without(b.pinned)) emit(sink, Piece::Pawn, s, pawn_targets(b, s) & mask);
+            for (const Square s : pawns.without(b.pinned))
+                emit(sink, Piece::Pawn, s, pawn_targets(b, s) & mask);
         // In check a pinned piece can neither take the checker nor block.
         if (steps.has(Step::PinnedPawns) && !in_check)
-            for (const Square s : pawns & b.pinned) emit(sink, Piece::Pawn, s, pawn_targets(b, s) & line(k, s));
+            for (const Square s : pawns& b.pinned)
+                emit(sink, Piece::Pawn, s, pawn_targets(b, s) & line(k, s));
         // No check mask here: the capture takes the checking pawn, or the test refuses it.
         if (steps.has(Step::EnPassant) && b.en_passant) {
             const BitBoard target = BitBoard::from(b.en_passant_squares()->target);
-            for (const Square s : en_passant_capturers(b, k)) sink(PieceMoves{Piece::Pawn, s, target});
+            for (const Square s : en_passant_capturers(b, k))
+                sink(PieceMoves{Piece::Pawn, s, target});
         }
         if (steps.has(Step::Knights)) piece_moves<Piece::Knight>(b, k, mask, !in_check, sink);
         if (steps.has(Step::Bishops)) piece_moves<Piece::Bishop>(b, k, mask, !in_check, sink);

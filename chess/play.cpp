@@ -56,7 +56,8 @@ void play(Board& b, const Move& m) {
         b.halfmove_clock = 0;
     else
         b.halfmove_clock = std::uint8_t(std::min(b.halfmove_clock + 1, 100));
-    if (us == Color::Black) b.fullmove_number = std::uint16_t(std::min(b.fullmove_number + 1, 65535));
+    if (us == Color::Black)
+        b.fullmove_number = std::uint16_t(std::min(b.fullmove_number + 1, 65535));
 
     std::optional<File> new_en_passant;
     if (castles) {
@@ -74,20 +75,29 @@ void play(Board& b, const Move& m) {
                     b.pieces[index(Piece::Pawn)] ^= m.to;
                     b.pieces[index(*m.promotion)] ^= m.to;
                     if constexpr (Keyed)
-                        b.hash ^= keys::piece(us, Piece::Pawn, m.to) ^ keys::piece(us, *m.promotion, m.to);
-                    if (*m.promotion == Piece::Knight) b.checkers = knight_attacks(their_king) & BitBoard::from(m.to);
+                        b.hash ^= keys::piece(us, Piece::Pawn, m.to) ^
+                                  keys::piece(us, *m.promotion, m.to);
+                    if (*m.promotion == Piece::Knight)
+                        b.checkers = knight_attacks(their_king) & BitBoard::from(m.to);
                     break;
                 }
-                if (int(index(m.to)) - int(index(m.from)) == (us == Color::White ? 16 : -16)) {  // double push
+                if (int(index(m.to)) - int(index(m.from)) ==
+                    (us == Color::White ? 16 : -16)) {  // double push
                     new_en_passant = file_of(m.to);
                 } else if (const auto ep = b.en_passant_squares(); ep && m.to == ep->target) {
                     toggle<Keyed>(b, them, Piece::Pawn, ep->victim);
                 }
                 b.checkers = pawn_attacks(them, their_king) & BitBoard::from(m.to);
                 break;
-            case Piece::Knight: b.checkers = knight_attacks(their_king) & BitBoard::from(m.to); break;
-            case Piece::Rook: clear_right_on(b.castle_rights[index(us)], us, m.from, key_out<Keyed>(b, us)); break;
-            case Piece::King: clear_rights(b.castle_rights[index(us)], key_out<Keyed>(b, us)); break;
+            case Piece::Knight:
+                b.checkers = knight_attacks(their_king) & BitBoard::from(m.to);
+                break;
+            case Piece::Rook:
+                clear_right_on(b.castle_rights[index(us)], us, m.from, key_out<Keyed>(b, us));
+                break;
+            case Piece::King:
+                clear_rights(b.castle_rights[index(us)], key_out<Keyed>(b, us));
+                break;
             default: break;
         }
     }
@@ -115,7 +125,8 @@ void pass(Board& b) {
     }
     b.en_passant.reset();
     b.halfmove_clock = std::uint8_t(std::min(b.halfmove_clock + 1, 100));
-    if (passing == Color::Black) b.fullmove_number = std::uint16_t(std::min(b.fullmove_number + 1, 65535));
+    if (passing == Color::Black)
+        b.fullmove_number = std::uint16_t(std::min(b.fullmove_number + 1, 65535));
     b.checkers = EMPTY;
     b.pinned = slider_checkers_and_pins(b, b.side_to_move).pinned;
 }

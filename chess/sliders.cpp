@@ -15,7 +15,8 @@ constexpr void fill(SliderTable& t, const SliderMagic& m, unsigned shift, Square
     std::uint64_t subset = 0;
     do {  // every subset of the relevant mask, by the carry-rippler walk
         // An index past the table would be an out-of-bounds write, which stops compilation.
-        t.attacks[m.offset + (((subset | m.not_mask) * m.multiplier) >> shift)] = slow(s, BitBoard{subset});
+        t.attacks[m.offset + (((subset | m.not_mask) * m.multiplier) >> shift)] =
+            slow(s, BitBoard{subset});
         subset = (subset - mask) & mask;
     } while (subset != 0);
 }

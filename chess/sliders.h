@@ -34,12 +34,14 @@ extern const SliderTable SLIDER_TABLE;
 
 inline BitBoard rook_attacks(Square s, BitBoard occupied) {
     const SliderMagic& m = ROOK_MAGICS[index(s)];
-    return SLIDER_TABLE.attacks[m.offset + (((occupied.bits | m.not_mask) * m.multiplier) >> ROOK_SHIFT)];
+    return SLIDER_TABLE
+        .attacks[m.offset + (((occupied.bits | m.not_mask) * m.multiplier) >> ROOK_SHIFT)];
 }
 
 inline BitBoard bishop_attacks(Square s, BitBoard occupied) {
     const SliderMagic& m = BISHOP_MAGICS[index(s)];
-    return SLIDER_TABLE.attacks[m.offset + (((occupied.bits | m.not_mask) * m.multiplier) >> BISHOP_SHIFT)];
+    return SLIDER_TABLE
+        .attacks[m.offset + (((occupied.bits | m.not_mask) * m.multiplier) >> BISHOP_SHIFT)];
 }
 
 inline BitBoard queen_attacks(Square s, BitBoard occupied) {

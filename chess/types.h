@@ -40,7 +40,9 @@ constexpr File file_of(Square s) { return File(index(s) & 7); }
 constexpr Rank rank_of(Square s) { return Rank(index(s) >> 3); }
 
 // The rank a colour calls its own n-th rank (0-based): White's second rank is Black's seventh.
-constexpr Rank relative_rank(Color c, Rank r) { return Rank(c == Color::White ? index(r) : 7 - index(r)); }
+constexpr Rank relative_rank(Color c, Rank r) {
+    return Rank(c == Color::White ? index(r) : 7 - index(r));
+}
 constexpr Rank back_rank(Color c) { return relative_rank(c, Rank::First); }
 
 constexpr char color_char(Color c) { return c == Color::White ? 'w' : 'b'; }
@@ -49,7 +51,9 @@ constexpr std::string_view color_name(Color c) { return c == Color::White ? "whi
 constexpr char piece_char(Piece p) { return "pnbrqk"[index(p)]; }
 // The upper-case letter of SAN, of piece lists and of White's pieces in FEN.
 constexpr char piece_letter(Piece p) { return char(piece_char(p) - 'a' + 'A'); }
-constexpr char fen_piece_char(Color c, Piece p) { return c == Color::White ? piece_letter(p) : piece_char(p); }
+constexpr char fen_piece_char(Color c, Piece p) {
+    return c == Color::White ? piece_letter(p) : piece_char(p);
+}
 constexpr char file_char(File f) { return char('a' + index(f)); }
 constexpr char rank_char(Rank r) { return char('1' + index(r)); }
 
@@ -102,16 +106,31 @@ struct BitBoard {
     constexpr BitBoard operator|(Square s) const { return *this | from(s); }
     constexpr BitBoard operator^(Square s) const { return *this ^ from(s); }
     constexpr BitBoard without(Square s) const { return without(from(s)); }
-    constexpr BitBoard& operator|=(BitBoard o) { bits |= o.bits; return *this; }
-    constexpr BitBoard& operator&=(BitBoard o) { bits &= o.bits; return *this; }
-    constexpr BitBoard& operator^=(BitBoard o) { bits ^= o.bits; return *this; }
-    constexpr BitBoard& operator^=(Square s) { bits ^= from(s).bits; return *this; }
+    constexpr BitBoard& operator|=(BitBoard o) {
+        bits |= o.bits;
+        return *this;
+    }
+    constexpr BitBoard& operator&=(BitBoard o) {
+        bits &= o.bits;
+        return *this;
+    }
+    constexpr BitBoard& operator^=(BitBoard o) {
+        bits ^= o.bits;
+        return *this;
+    }
+    constexpr BitBoard& operator^=(Square s) {
+        bits ^= from(s).bits;
+        return *this;
+    }
     constexpr bool operator==(const BitBoard&) const = default;
 
     struct Iter {
         std::uint64_t rest;
         constexpr Square operator*() const { return Square(std::countr_zero(rest)); }
-        constexpr Iter& operator++() { rest &= rest - 1; return *this; }
+        constexpr Iter& operator++() {
+            rest &= rest - 1;
+            return *this;
+        }
         constexpr bool operator!=(const Iter& o) const { return rest != o.rest; }
     };
     // Squares in increasing index order: every listing in the system follows it.
@@ -159,8 +178,9 @@ struct IllegalMoveError {};
 // user-facing text, spelled as the enumerator so that the two cannot drift apart.
 constexpr std::string_view error_name(FenParseError e) {
     constexpr std::string_view names[] = {
-        "InvalidBoard",         "InvalidSideToMove",     "InvalidCastlingRights", "InvalidEnPassant",
-        "InvalidHalfMoveClock", "InvalidFullmoveNumber", "MissingField",          "TooManyFields",
+        "InvalidBoard",     "InvalidSideToMove",    "InvalidCastlingRights",
+        "InvalidEnPassant", "InvalidHalfMoveClock", "InvalidFullmoveNumber",
+        "MissingField",     "TooManyFields",
     };
     return names[unsigned(e)];
 }

@@ -37,12 +37,15 @@ Result<Move, MoveParseError> parse_uci_move(const Board& board, std::string_view
 
     const Color us = board.side_to_move;
     if (board.king(us) != *from) return Move{*from, *to_read, promotion};
-    return Move{*from, castling_destination_read(board.castle_rights[index(us)], us, *from, *to_read), promotion};
+    return Move{*from,
+                castling_destination_read(board.castle_rights[index(us)], us, *from, *to_read),
+                promotion};
 }
 
 Move display_uci_move(const Board& board, const Move& move) {
     if (!board.is_castling(move)) return move;
-    return Move{move.from, castling_destination_written(board.side_to_move, move.from, move.to), move.promotion};
+    return Move{move.from, castling_destination_written(board.side_to_move, move.from, move.to),
+                move.promotion};
 }
 
 std::string uci_move_text(const Board& board, const Move& move) {

@@ -34,8 +34,10 @@ REFUSALS: list[tuple[str, str, tuple[str, ...]]] = [
 ]
 
 # Paris, 1858: the Opera Game, in SAN as it is usually printed.
-GAME = ("e4 e5 Nf3 d6 d4 Bg4 dxe5 Bxf3 Qxf3 dxe5 Bc4 Nf6 Qb3 Qe7 Nc3 c6 Bg5 b5 Nxb5 cxb5 "
-        "Bxb5+ Nbd7 O-O-O Rd8 Rxd7 Rxd7 Rd1 Qe6 Bxd7+ Nxd7 Qb8+ Nxb8 Rd8#").split()
+GAME = (
+    "e4 e5 Nf3 d6 d4 Bg4 dxe5 Bxf3 Qxf3 dxe5 Bc4 Nf6 Qb3 Qe7 Nc3 c6 Bg5 b5 Nxb5 cxb5 "
+    "Bxb5+ Nbd7 O-O-O Rd8 Rxd7 Rxd7 Rd1 Qe6 Bxd7+ Nxd7 Qb8+ Nxb8 Rd8#"
+).split()
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
 
 
@@ -59,8 +61,10 @@ def walk_game() -> None:
         number = f"{ply // 2 + 1}." + (".." if ply % 2 else "")
         fen = morvek_board.apply_uci(fen, uci)
         print(f"  {number:<5} {written:<7} {uci:<6} {fen}{see}")
-    print(f"  final position: check={morvek_board.is_check(fen)}, "
-          f"legal replies={len(morvek_board.legal_moves(fen))}")
+    print(
+        f"  final position: check={morvek_board.is_check(fen)}, "
+        f"legal replies={len(morvek_board.legal_moves(fen))}"
+    )
 
 
 def main() -> None:

@@ -96,8 +96,7 @@ void check_position_answers(const Board& board, const std::string& shown) {
     }
 
     const morvek::Placement pieces = morvek::piece_list(board);
-    fuzz::require(int(pieces.size) == board.occupied().count(), "piece_list misses pieces",
-                  shown);
+    fuzz::require(int(pieces.size) == board.occupied().count(), "piece_list misses pieces", shown);
     std::size_t i = 0;
     for (const chess::Square s : board.occupied()) {
         const morvek::SquareTriple triple = morvek::placement_texts(pieces.pieces[i++]);

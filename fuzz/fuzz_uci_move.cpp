@@ -112,10 +112,11 @@ void check_every_legal_move(const Board& board, const std::string& shown) {
         Board keyed = board;
         keyed.hash = chess::compute_hash(board);
         chess::play_keeping_key(keyed, m);
-        fuzz::require(keyed.hash == chess::compute_hash(keyed), "the key kept by the move differs from a fresh one",
-                      shown + " " + text);
+        fuzz::require(keyed.hash == chess::compute_hash(keyed),
+                      "the key kept by the move differs from a fresh one", shown + " " + text);
         keyed.hash = next.hash;
-        fuzz::require(keyed == next, "keeping the key changes the move's board", shown + " " + text);
+        fuzz::require(keyed == next, "keeping the key changes the move's board",
+                      shown + " " + text);
     }
 }
 

@@ -74,10 +74,15 @@ def pgn_files(paths: Iterable[str]) -> list[str]:
         if path == "-":
             found.append(path)
         elif os.path.isdir(path):
-            inside = sorted(str(p) for p in pathlib.Path(path).rglob("*")
-                            if p.name.lower().endswith(SUFFIXES) and p.is_file())
+            inside = sorted(
+                str(p)
+                for p in pathlib.Path(path).rglob("*")
+                if p.name.lower().endswith(SUFFIXES) and p.is_file()
+            )
             if not inside:
-                raise Failure(f"no PGN files in {path} (looked for {', '.join('*' + s for s in SUFFIXES)})")
+                raise Failure(
+                    f"no PGN files in {path} (looked for {', '.join('*' + s for s in SUFFIXES)})"
+                )
             found += inside
         elif os.path.exists(path):
             found.append(path)
@@ -177,8 +182,9 @@ class Output:
             raise Failure(f"the output {path} is a folder: name a file")
         folder = os.path.dirname(target)
         try:
-            descriptor, self.temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", suffix=".part",
-                                                          dir=folder)
+            descriptor, self.temporary = tempfile.mkstemp(
+                prefix=f".{os.path.basename(target)}.", suffix=".part", dir=folder
+            )
         except OSError as error:
             raise Failure(f"cannot write {path}: {error.strerror or error}") from None
         # As any new file of the user's: mkstemp's own mode would hide the result from others.
@@ -217,7 +223,9 @@ def _same_file(a: str, b: str) -> bool:
 
 
 # --- running the chunks ----------------------------------------------------------------------------
-def in_order(submit: Callable[[list[Game]], Any], work: Iterator[list[Game]], window: int) -> Iterator[ChunkResult]:
+def in_order(
+    submit: Callable[[list[Game]], Any], work: Iterator[list[Game]], window: int
+) -> Iterator[ChunkResult]:
     """Results in the order of the chunks, at most `window` chunks in flight, so memory stays
     bounded however large the input. Works with any future that has result()."""
     pending: deque[Any] = deque()
@@ -259,18 +267,21 @@ def parse_dask(address: str) -> tuple[str, int]:
     """("local", N) for local:N, else (address, 0)."""
     if not address.startswith("local:"):
         return address, 0
-    count = address[len("local:"):]
+    count = address[len("local:") :]
     if not count.isdigit() or not 1 <= int(count) <= MAX_JOBS:
         raise ValueError(f"--dask local:N takes N from 1 to {MAX_JOBS}, not {count!r}")
     return "local", int(count)
 
 
-def run_dask(address: str, timeout: float, work: Iterator[list[Game]],
-             tags: tuple[str, ...]) -> Iterator[ChunkResult]:
+def run_dask(
+    address: str, timeout: float, work: Iterator[list[Game]], tags: tuple[str, ...]
+) -> Iterator[ChunkResult]:
     try:
         from dask.distributed import Client, LocalCluster
     except ImportError:
-        raise Failure("--dask needs Dask's distributed scheduler: pip install 'morvek_board[walk]'") from None
+        raise Failure(
+            "--dask needs Dask's distributed scheduler: pip install 'morvek_board[walk]'"
+        ) from None
     logging.getLogger("distributed").setLevel(logging.CRITICAL)
     where, workers = parse_dask(address)
     cluster = client = None
@@ -278,26 +289,37 @@ def run_dask(address: str, timeout: float, work: Iterator[list[Game]],
         try:
             if workers:
                 # One thread a worker: the module's calls hold the interpreter lock.
-                cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                                       dashboard_address=None, silence_logs=logging.CRITICAL)
+                cluster = LocalCluster(
+                    n_workers=workers,
+                    threads_per_worker=1,
+                    processes=True,
+                    dashboard_address=None,
+                    silence_logs=logging.CRITICAL,
+                )
                 client = Client(cluster, timeout=timeout)
             else:
                 client = Client(where, timeout=timeout)
         except (OSError, TimeoutError) as error:
-            raise Failure(f"cannot reach the Dask scheduler at {address} within {timeout:g} s: {error}") from None
+            raise Failure(
+                f"cannot reach the Dask scheduler at {address} within {timeout:g} s: {error}"
+            ) from None
         slots = max(sum(client.nthreads().values()), 1)
         try:
             # pure=False: two equal chunks (two copies of a file) are still two tasks.
-            yield from in_order(lambda chunk: client.submit(walk_chunk, chunk, tags, pure=False), work, 4 * slots)
+            yield from in_order(
+                lambda chunk: client.submit(walk_chunk, chunk, tags, pure=False), work, 4 * slots
+            )
         except (Failure, Interrupted, KeyboardInterrupt):
             raise
         except Exception as error:
             text = " ".join(f"{type(error).__name__}: {error}".split())
             # The scheduler unpickles each task too, and says only that it could not.
             if isinstance(error, ImportError) or "morvek" in text or "deserializ" in text:
-                raise Failure("the Dask scheduler or a worker cannot import morvek_board: install "
-                              "'morvek_board[walk]' on every node of the cluster, the scheduler's "
-                              f"included ({text[:200]})") from None
+                raise Failure(
+                    "the Dask scheduler or a worker cannot import morvek_board: install "
+                    "'morvek_board[walk]' on every node of the cluster, the scheduler's "
+                    f"included ({text[:200]})"
+                ) from None
             raise Failure(f"the Dask cluster failed: {text}") from None
     finally:
         if client is not None:
@@ -325,7 +347,9 @@ class Progress:
             return
         self.positions += result.positions
         rate = self.positions / max(time.monotonic() - self.started, 1e-9)
-        self.bar.set_postfix_str(f"{self.positions} positions, {rate:,.0f} positions/s", refresh=False)
+        self.bar.set_postfix_str(
+            f"{self.positions} positions, {rate:,.0f} positions/s", refresh=False
+        )
         self.bar.update(result.games + len(result.problems))
 
     def say(self, line: str) -> None:
@@ -359,25 +383,57 @@ class _Parser(argparse.ArgumentParser):
 
 
 def parser() -> argparse.ArgumentParser:
-    ap = _Parser(prog=PROGRAM, description=__doc__.split("\n\n")[0].split(": ", 1)[1],
-                                 epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap = _Parser(
+        prog=PROGRAM,
+        description=__doc__.split("\n\n")[0].split(": ", 1)[1],
+        epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     ap.add_argument("paths", nargs="+", metavar="FILE-OR-FOLDER")
-    ap.add_argument("-o", "--output", default="-",
-                    help="the CSV file to write (default: standard output); written whole or not at all")
-    ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1,
-                    help=f"worker processes, 1 to {MAX_JOBS} (default: every core)")
-    ap.add_argument("--dask", metavar="ADDRESS",
-                    help="a Dask scheduler's address (tcp://host:8786), or local:N for a cluster of N "
-                         "worker processes on this machine")
-    ap.add_argument("--dask-timeout", type=float, default=5.0, metavar="SECONDS",
-                    help="how long to try to reach the scheduler (default: 5)")
-    ap.add_argument("--chunk", type=int, default=20000, metavar="MOVES",
-                    help="about this many moves go to a worker at a time (default: 20000)")
-    ap.add_argument("--tags", default="", metavar="NAMES",
-                    help="tags to add as columns, comma-separated: White,Black,WhiteElo,...")
-    ap.add_argument("--encoding", metavar="NAME",
-                    help="the inputs' text encoding (default: UTF-8, keeping bytes that are not "
-                         "UTF-8 in tags and comments as \\xNN escapes)")
+    ap.add_argument(
+        "-o",
+        "--output",
+        default="-",
+        help="the CSV file to write (default: standard output); written whole or not at all",
+    )
+    ap.add_argument(
+        "--jobs",
+        type=int,
+        default=os.cpu_count() or 1,
+        help=f"worker processes, 1 to {MAX_JOBS} (default: every core)",
+    )
+    ap.add_argument(
+        "--dask",
+        metavar="ADDRESS",
+        help="a Dask scheduler's address (tcp://host:8786), or local:N for a cluster of N "
+        "worker processes on this machine",
+    )
+    ap.add_argument(
+        "--dask-timeout",
+        type=float,
+        default=5.0,
+        metavar="SECONDS",
+        help="how long to try to reach the scheduler (default: 5)",
+    )
+    ap.add_argument(
+        "--chunk",
+        type=int,
+        default=20000,
+        metavar="MOVES",
+        help="about this many moves go to a worker at a time (default: 20000)",
+    )
+    ap.add_argument(
+        "--tags",
+        default="",
+        metavar="NAMES",
+        help="tags to add as columns, comma-separated: White,Black,WhiteElo,...",
+    )
+    ap.add_argument(
+        "--encoding",
+        metavar="NAME",
+        help="the inputs' text encoding (default: UTF-8, keeping bytes that are not "
+        "UTF-8 in tags and comments as \\xNN escapes)",
+    )
     ap.add_argument("--version", action="version", version=f"{PROGRAM} {__version__}")
     return ap
 
@@ -440,12 +496,19 @@ def main(argv: Optional[list[str]] = None) -> int:
         inputs = pgn_files(args.paths)
         output = Output(args.output, inputs)
         if sys.stderr.isatty() and (missing := missing_extras()):
-            print(f"{PROGRAM}: without the walk extra there is no {', no '.join(missing)} "
-                  "(pip install 'morvek_board[walk]')", file=sys.stderr)
+            print(
+                f"{PROGRAM}: without the walk extra there is no {', no '.join(missing)} "
+                "(pip install 'morvek_board[walk]')",
+                file=sys.stderr,
+            )
         progress = Progress()
         output.file.write(",".join(COLUMN_NAMES + list(args.tags)) + "\n")
         work = chunks(inputs, args.chunk, args.encoding)
-        results = run_dask(args.dask, args.dask_timeout, work, args.tags) if args.dask else run_pool(args.jobs, work, args.tags)
+        results = (
+            run_dask(args.dask, args.dask_timeout, work, args.tags)
+            if args.dask
+            else run_pool(args.jobs, work, args.tags)
+        )
         for result in results:
             output.file.write(result.csv)
             for source, number, ply, text, message in result.problems:
@@ -462,9 +525,14 @@ def main(argv: Optional[list[str]] = None) -> int:
     except BrokenPipeError:
         return fail(f"{PROGRAM}: the output was closed after {counts()}", EXIT_FAILED)
     except OSError as error:
-        return fail(f"{PROGRAM}: cannot write {args.output}: {error.strerror or error}", EXIT_FAILED)
+        return fail(
+            f"{PROGRAM}: cannot write {args.output}: {error.strerror or error}", EXIT_FAILED
+        )
     except Exception as error:
-        return fail(f"{PROGRAM}: internal error, please report it: {type(error).__name__}: {error}", EXIT_BUG)
+        return fail(
+            f"{PROGRAM}: internal error, please report it: {type(error).__name__}: {error}",
+            EXIT_BUG,
+        )
     if progress is not None:
         progress.close()
     print(f"{PROGRAM}: {counts()}", file=sys.stderr)

@@ -145,7 +145,9 @@ class GameReader:
         if found is None and not result:
             last = game.moves[-1] if game.moves else ""
             found = (len(game.moves), last, f"truncated: no result before {where}")
-        return Game(self.source, self.number, game.tags, game.moves, game.annotations, result, found)
+        return Game(
+            self.source, self.number, game.tags, game.moves, game.annotations, result, found
+        )
 
     def _games(self, text: str, final: bool) -> Iterator[Game]:
         """The games that end within `text`; self.text keeps what follows the last of them."""
@@ -161,7 +163,11 @@ class GameReader:
                 bad = UNDECODED.search(token)
                 if bad:
                     byte = ord(bad.group()) - 0xDC00
-                    game.problem = (len(game.moves) + 1, printable(token), f"byte 0x{byte:02x} is not UTF-8")
+                    game.problem = (
+                        len(game.moves) + 1,
+                        printable(token),
+                        f"byte 0x{byte:02x} is not UTF-8",
+                    )
             if kind in ("space", "semicolon", "escape", "nag", "dots"):
                 continue
             if kind == "brace":
@@ -197,8 +203,11 @@ class GameReader:
             elif kind == "word":
                 # Nearly every word is a move, and SAN starts with one of a few letters: the
                 # pattern of annotations is asked only about the rest.
-                if (token[0] in SAN_FIRST and token not in NOT_SAN) or token in NULL_MOVES or \
-                        not ANNOTATION.fullmatch(token):
+                if (
+                    (token[0] in SAN_FIRST and token not in NOT_SAN)
+                    or token in NULL_MOVES
+                    or not ANNOTATION.fullmatch(token)
+                ):
                     game.moves.append(token)
             elif kind == "number":
                 continue
@@ -212,8 +221,9 @@ class GameReader:
         self.text = text[start:]
 
 
-def read_games(source: str, stream: BinaryIO, encoding: Optional[str] = None,
-               block: int = 1 << 20) -> Iterator[Game]:
+def read_games(
+    source: str, stream: BinaryIO, encoding: Optional[str] = None, block: int = 1 << 20
+) -> Iterator[Game]:
     """The games of one input, read `block` bytes at a time."""
     reader = GameReader(source, encoding)
     while True:

@@ -22,7 +22,10 @@ COLUMNS = [
     ("ply", "the move's number in its game, from 1"),
     ("fen", "the position before the move"),
     ("uci", "the move as UCI text (empty for a null move)"),
-    ("san", "the move as standard algebraic notation, as the module writes it (empty for a null move)"),
+    (
+        "san",
+        "the move as standard algebraic notation, as the module writes it (empty for a null move)",
+    ),
     ("check", "1 when the move gives check, else 0"),
     ("see", "the move's static exchange value in centipawns (empty for a null move)"),
     ("legal_moves", "the number of legal moves before the move"),
@@ -35,10 +38,22 @@ COLUMN_NAMES = [name for name, _ in COLUMNS]
 
 # Standard chess and Chess960 as PGN writers name them in the Variant tag; compared with case,
 # spaces, hyphens and underscores ignored.
-CHESS_VARIANTS = frozenset({
-    "", "standard", "chess", "normal", "classical", "fromposition", "frompos",
-    "chess960", "960", "fischerandom", "fischerrandom", "freestyle",
-})
+CHESS_VARIANTS = frozenset(
+    {
+        "",
+        "standard",
+        "chess",
+        "normal",
+        "classical",
+        "fromposition",
+        "frompos",
+        "chess960",
+        "960",
+        "fischerandom",
+        "fischerrandom",
+        "freestyle",
+    }
+)
 
 
 class ChunkResult(NamedTuple):
@@ -74,7 +89,11 @@ def variant_problem(game: Game) -> Optional[Problem]:
     variant = game.tags.get("Variant", "")
     if re.sub(r"[\s_-]", "", variant).lower() in CHESS_VARIANTS:
         return None
-    return (0, f'[Variant "{printable(variant)}"]', "not chess: only standard chess and Chess960 are walked")
+    return (
+        0,
+        f'[Variant "{printable(variant)}"]',
+        "not chess: only standard chess and Chess960 are walked",
+    )
 
 
 def walk_game(game: Game) -> tuple[list[tuple[Any, ...]], Optional[Problem]]:
@@ -100,8 +119,21 @@ def walk_game(game: Game) -> tuple[list[tuple[Any, ...]], Optional[Problem]]:
                 after = mb.apply_uci(fen, uci)
                 san = mb.uci_to_san(fen, uci)
                 see = mb.see_move(fen, uci)
-            rows.append((game.source, game.number, ply, fen, uci, san, int(mb.is_check(after)), see,
-                         len(mb.legal_moves(fen)), result, *found))
+            rows.append(
+                (
+                    game.source,
+                    game.number,
+                    ply,
+                    fen,
+                    uci,
+                    san,
+                    int(mb.is_check(after)),
+                    see,
+                    len(mb.legal_moves(fen)),
+                    result,
+                    *found,
+                )
+            )
         except ValueError as error:
             return [], (ply, written, str(error))
         fen = after

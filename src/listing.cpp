@@ -11,7 +11,8 @@ namespace {
 // A colour's name or its FEN letter.
 std::optional<chess::Color> read_color(std::string_view text) {
     for (const chess::Color c : {chess::Color::White, chess::Color::Black})
-        if (text == chess::color_name(c) || (text.size() == 1 && text[0] == chess::color_char(c))) return c;
+        if (text == chess::color_name(c) || (text.size() == 1 && text[0] == chess::color_char(c)))
+            return c;
     return std::nullopt;
 }
 

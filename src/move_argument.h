@@ -15,7 +15,7 @@ namespace morvek {
 
 // `illegal` builds the operation's message from the caller's text, exactly as passed.
 inline Answer<chess::Move> read_legal_move(const chess::Board& board, std::string_view uci,
-                                          std::string (*illegal)(std::string_view uci)) {
+                                           std::string (*illegal)(std::string_view uci)) {
     const auto move = chess::parse_uci_move(board, uci);
     if (!move) return Refusal(message({"bad move ", uci, ": ", chess::error_name(move.error())}));
     if (!chess::is_legal(board, move.value())) return Refusal(illegal(uci));

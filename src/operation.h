@@ -148,7 +148,9 @@ struct PlacedPiece {
 
 constexpr std::size_t PLACEMENT_CODES = 64 * std::size_t(chess::PIECE_KINDS) * 2;
 constexpr std::size_t placement_code(const PlacedPiece& p) {
-    return (std::size_t(chess::index(p.square)) * std::size_t(chess::PIECE_KINDS) + chess::index(p.piece)) * 2 +
+    return (std::size_t(chess::index(p.square)) * std::size_t(chess::PIECE_KINDS) +
+            chess::index(p.piece)) *
+               2 +
            chess::index(p.color);
 }
 

@@ -51,7 +51,8 @@ void append_disambiguation(std::string& out, const Board& b, Piece mover, const 
 std::string san_body(const Board& b, const Move& m) {
     const std::optional<Piece> mover = b.piece_on(m.from);
     if (!mover) chess::invariant_failure("legal move has a mover");
-    if (b.is_castling(m)) return std::string(chess::castling_san(chess::castling(b.side_to_move, m.from, m.to)));
+    if (b.is_castling(m))
+        return std::string(chess::castling_san(chess::castling(b.side_to_move, m.from, m.to)));
 
     const bool capture = b.piece_on(m.to).has_value();
     std::string out;
@@ -148,7 +149,8 @@ std::string normalize_san(std::string_view text) {
 }
 
 Answer<std::string> uci_to_san(const Board& board, std::string_view uci) {
-    auto move = read_legal_move(board, uci, [](std::string_view text) { return message({"illegal move: ", text}); });
+    auto move = read_legal_move(
+        board, uci, [](std::string_view text) { return message({"illegal move: ", text}); });
     return and_then(std::move(move), [&](const Move& m) {
         std::string san = san_body(board, m);
         Board after = board;
@@ -215,9 +217,13 @@ Answer<UciMove> san_to_uci(const Board& board, std::string_view san) {
     };
     if (shape) {
         const chess::Steps steps = chess::Steps::of(shape->castling ? Piece::King : *shape->mover);
-        chess::generate_moves_for(board, [&](const chess::PieceMoves& group) {
-            if (shape->castling || group.to.has(*shape->to)) chess::for_each_move(group, try_move);
-        }, steps);
+        chess::generate_moves_for(
+            board,
+            [&](const chess::PieceMoves& group) {
+                if (shape->castling || group.to.has(*shape->to))
+                    chess::for_each_move(group, try_move);
+            },
+            steps);
     }
     if (!found) return Refusal(message({"no legal move matches SAN '", san, "'"}));
     return UciMove{chess::display_uci_move(board, *found)};

@@ -41,7 +41,7 @@ BitBoard relevant_mask(Square s, bool rook) {
 
 struct Candidate {
     std::uint64_t multiplier = 0;
-    unsigned low = 0, high = 0;  // used index range, inclusive
+    unsigned low = 0, high = 0;                               // used index range, inclusive
     std::vector<std::pair<unsigned, std::uint64_t>> entries;  // index -> attacks
 };
 
@@ -89,8 +89,7 @@ void search(SquareJob& job, Rng& rng, int wanted) {
         const std::uint64_t mult = rng.sparse();
         if (!try_multiplier(job, mult, shift, slot, stamp, ++epoch, c)) continue;
         ++found;
-        if (job.best.entries.empty() || c.high - c.low < job.best.high - job.best.low)
-            job.best = c;
+        if (job.best.entries.empty() || c.high - c.low < job.best.high - job.best.low) job.best = c;
     }
     if (job.best.entries.empty()) {
         std::fprintf(stderr, "no multiplier found\n");
@@ -111,9 +110,10 @@ int main() {
             std::uint64_t subset = 0;
             do {
                 job.occupancies.push_back(subset);
-                job.attacks.push_back((job.rook ? detail::slow_rook_attacks(Square(s), BitBoard{subset})
-                                                : detail::slow_bishop_attacks(Square(s), BitBoard{subset}))
-                                          .bits);
+                job.attacks.push_back(
+                    (job.rook ? detail::slow_rook_attacks(Square(s), BitBoard{subset})
+                              : detail::slow_bishop_attacks(Square(s), BitBoard{subset}))
+                        .bits);
                 subset = (subset - mask) & mask;
             } while (subset != 0);
             search(job, rng, job.rook ? 1000 : 5000);

@@ -65,7 +65,9 @@ int main(int argc, char** argv) {
     }
     const auto elapsed = std::chrono::steady_clock::now() - started;
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
-    const unsigned long long nps = us > 0 ? (unsigned long long)(double(nodes) * 1e6 / double(us)) : 0;
-    std::printf("nodes %llu time %lld ms nps %llu\n", (unsigned long long)nodes, (long long)(us / 1000), nps);
+    const unsigned long long nps =
+        us > 0 ? (unsigned long long)(double(nodes) * 1e6 / double(us)) : 0;
+    std::printf("nodes %llu time %lld ms nps %llu\n", (unsigned long long)nodes,
+                (long long)(us / 1000), nps);
     return 0;
 }

@@ -33,8 +33,9 @@ MAX_PLIES = 300
 
 class Engine:
     def __init__(self, path: str, chess960: bool) -> None:
-        self.process = subprocess.Popen([path], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        text=True, bufsize=1)
+        self.process = subprocess.Popen(
+            [path], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1
+        )
         self.send("uci")
         self.wait("uciok")
         self.version = ""
@@ -53,7 +54,7 @@ class Engine:
         assert self.process.stdout is not None
         for line in self.process.stdout:
             if line.startswith("id name "):
-                self.name = line[len("id name "):].strip()
+                self.name = line[len("id name ") :].strip()
             if line.split()[:1] == [word]:
                 return line
         raise RuntimeError(f"stockfish stopped before '{word}'")
@@ -151,9 +152,14 @@ def write(path: pathlib.Path, count: int, chess960: bool, nodes: int, seed: int)
     player = f"{engine.name} ({nodes} nodes)"
     with open(path, "w", encoding="utf-8", newline="\n") as out:
         for number in range(1, count + 1):
-            tags = {"Event": "morvek_board sample" + (" (Chess960)" if chess960 else ""),
-                    "Site": "?", "Date": "????.??.??", "Round": str(number),
-                    "White": player, "Black": player}
+            tags = {
+                "Event": "morvek_board sample" + (" (Chess960)" if chess960 else ""),
+                "Site": "?",
+                "Date": "????.??.??",
+                "Round": str(number),
+                "White": player,
+                "Black": player,
+            }
             start = START
             if chess960:
                 written = chess960_start(rng)

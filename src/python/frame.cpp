@@ -96,9 +96,8 @@ bool extract_arguments(const FunctionDescription& description, const Arguments& 
     for (Py_ssize_t i = 0; i < given && std::size_t(i) < count; ++i)
         slots[i] = PyRef::borrow(arguments.positional(i));
     if (std::size_t(given) > count)
-        return raise_type_error(PyRef::steal(
-            PyUnicode_FromFormat("%s() takes %zu positional arguments but %zd were given",
-                                 func_name, count, given)));
+        return raise_type_error(PyRef::steal(PyUnicode_FromFormat(
+            "%s() takes %zu positional arguments but %zd were given", func_name, count, given)));
 
     const bool keywords_fit = arguments.each_keyword([&](PyObject* key, PyObject* value) {
         const std::ptrdiff_t slot = keyword_slot(key, description);
@@ -109,9 +108,8 @@ bool extract_arguments(const FunctionDescription& description, const Arguments& 
                 "%s() got an unexpected keyword argument '%U'", func_name, shown.get())));
         }
         if (slots[slot])
-            return raise_type_error(
-                PyRef::steal(PyUnicode_FromFormat("%s() got multiple values for argument '%s'",
-                                                  func_name, parameter_names[slot])));
+            return raise_type_error(PyRef::steal(PyUnicode_FromFormat(
+                "%s() got multiple values for argument '%s'", func_name, parameter_names[slot])));
         slots[slot] = PyRef::borrow(value);
         return true;
     });
@@ -166,8 +164,8 @@ std::optional<std::string_view> extract_string(PyObject* value, const char* para
     if (!PyUnicode_Check(value)) {
         PyRef type = type_name(value);
         if (type)
-            raise_type_error(PyRef::steal(PyUnicode_FromFormat(
-                "'%U' object cannot be converted to 'PyString'", type.get())));
+            raise_type_error(PyRef::steal(
+                PyUnicode_FromFormat("'%U' object cannot be converted to 'PyString'", type.get())));
         argument_extraction_error(parameter_name);
         return std::nullopt;
     }
@@ -201,9 +199,9 @@ bool version_at_least(const char* version, int major, int minor) {
 
 void adopt_interpreter() {
     vectors = version_at_least(Py_GetVersion(), 3, 10);
-    utf8_reader = vectors ? reinterpret_cast<Utf8Reader>(
-                                find_interpreter_symbol("PyUnicode_AsUTF8AndSize"))
-                          : nullptr;
+    utf8_reader =
+        vectors ? reinterpret_cast<Utf8Reader>(find_interpreter_symbol("PyUnicode_AsUTF8AndSize"))
+                : nullptr;
 }
 
 bool vector_calls() { return vectors; }
@@ -247,8 +245,8 @@ void raise_panic(const char* message) {
 
 void raise_refusal(const Refusal& refusal) {
     // Sized, because the caller's text inside the message may hold NUL characters.
-    PyRef message = PyRef::steal(PyUnicode_FromStringAndSize(refusal.message.data(),
-                                                             Py_ssize_t(refusal.message.size())));
+    PyRef message = PyRef::steal(
+        PyUnicode_FromStringAndSize(refusal.message.data(), Py_ssize_t(refusal.message.size())));
     if (message) PyErr_SetObject(PyExc_ValueError, message.get());
 }
 
@@ -331,7 +329,8 @@ PyRef to_python(chess::Color color) { return PyRef::steal(colour_word(color)); }
 PyRef to_python(const UciMove& move) { return PyRef::steal(move_text(move.standard_form)); }
 
 PyRef to_python(const UciMoves& listed) {
-    return shared_list(listed.moves.size(), [&](std::size_t i) { return move_text(listed.moves[i]); });
+    return shared_list(listed.moves.size(),
+                       [&](std::size_t i) { return move_text(listed.moves[i]); });
 }
 
 PyRef to_python(const SquareNames& names) {
@@ -348,9 +347,8 @@ PyRef to_python(const Placement& placement) {
         const PlacedPiece& p = placement.pieces[i];
         return shared(placements[placement_code(p)], [&] {
             PyRef square = PyRef::steal(square_name(p.square));
-            PyRef letter = PyRef::steal(shared(piece_letters[chess::index(p.piece)], [&] {
-                return to_python(placement_texts(p)[1]);
-            }));
+            PyRef letter = PyRef::steal(shared(piece_letters[chess::index(p.piece)],
+                                               [&] { return to_python(placement_texts(p)[1]); }));
             PyRef colour = PyRef::steal(colour_word(p.color));
             if (!square || !letter || !colour) return PyRef();
             return PyRef::steal(PyTuple_Pack(3, square.get(), letter.get(), colour.get()));

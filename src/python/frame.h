@@ -191,7 +191,8 @@ Fast fast_strings(const TupleAndDict& arguments, std::array<std::string_view, N>
     PyObject* args = arguments.args;
     if (arguments.kwargs || PyTuple_Size(args) != Py_ssize_t(N)) return Fast::NotApplicable;
     for (std::size_t i = 0; i < N; ++i)
-        if (!PyUnicode_Check(PyTuple_GetItem(args, Py_ssize_t(i)))) return Fast::NotApplicable;  // lends
+        if (!PyUnicode_Check(PyTuple_GetItem(args, Py_ssize_t(i))))
+            return Fast::NotApplicable;  // lends
     const char* data[3] = {};
     Py_ssize_t size[3] = {};
     int ok;
@@ -200,7 +201,8 @@ Fast fast_strings(const TupleAndDict& arguments, std::array<std::string_view, N>
     else if constexpr (N == 2)
         ok = PyArg_ParseTuple(args, "s#s#", &data[0], &size[0], &data[1], &size[1]);
     else
-        ok = PyArg_ParseTuple(args, "s#s#s#", &data[0], &size[0], &data[1], &size[1], &data[2], &size[2]);
+        ok = PyArg_ParseTuple(args, "s#s#s#", &data[0], &size[0], &data[1], &size[1], &data[2],
+                              &size[2]);
     if (!ok) return Fast::Failed;
     for (std::size_t i = 0; i < N; ++i) texts[i] = std::string_view(data[i], std::size_t(size[i]));
     return Fast::Done;

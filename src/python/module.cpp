@@ -16,21 +16,28 @@ namespace {
 // after its signature line, body. Registration follows this order, and so does __all__; an
 // operation adds its row here.
 constexpr std::tuple SURFACE{
-    Function{"piece_list", {"fen"},
+    Function{"piece_list",
+             {"fen"},
              "[(square, piece, color)] for every piece, e.g. (\"e5\", \"N\", \"black\").",
              piece_list},
-    Function{"legal_moves", {"fen"}, "Legal moves in standard UCI (\"e1g1\" for castling).",
+    Function{"legal_moves",
+             {"fen"},
+             "Legal moves in standard UCI (\"e1g1\" for castling).",
              legal_moves},
-    Function{"attackers", {"fen", "sq", "color"},
-             "Squares of `color` pieces attacking `sq` (full occupancy).", attackers},
+    Function{"attackers",
+             {"fen", "sq", "color"},
+             "Squares of `color` pieces attacking `sq` (full occupancy).",
+             attackers},
     Function{"apply_uci", {"fen", "uci"}, "New FEN after playing a standard-UCI move.", apply_uci},
     Function{"uci_to_san", {"fen", "uci"}, "", uci_to_san},
     Function{"san_to_uci", {"fen", "san"}, "", san_to_uci},
-    Function{"see_move", {"fen", "uci"},
+    Function{"see_move",
+             {"fen", "uci"},
              "Static exchange evaluation of a standard-UCI move, in centipawns\n"
              "(positive = good for the mover).",
              see_move},
-    Function{"null_move_fen", {"fen"},
+    Function{"null_move_fen",
+             {"fen"},
              "FEN with the side to move flipped (null move), or error if in check.\n"
              "Used by the null-move threat probe.",
              null_move_fen},
@@ -46,7 +53,9 @@ PyModuleDef MODULE_DEF = {
     "",       // __doc__ is the empty string
     0,        // no per-module state: nothing is remembered between calls
     nullptr,  // the functions are added by register_functions
-    nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
     forget_module,  // m_free: the cache must not outlive the module object
 };
 
@@ -75,8 +84,7 @@ std::atomic_flag state_lock;  // clear
 class StateLock {
   public:
     StateLock() {
-        while (state_lock.test_and_set(std::memory_order_acquire)) {
-        }
+        while (state_lock.test_and_set(std::memory_order_acquire)) {}
     }
     ~StateLock() { state_lock.clear(std::memory_order_release); }
     StateLock(const StateLock&) = delete;
@@ -133,7 +141,8 @@ PyObject* make_module() {
     PyRef module = PyRef::steal(PyModule_Create2(&MODULE_DEF, PYTHON_ABI_VERSION));
     if (!module) return pending_error();
     if (!register_functions(module.get())) return pending_error();
-    if (PyModule_AddStringConstant(module.get(), "__version__", MORVEK_VERSION) < 0) return pending_error();
+    if (PyModule_AddStringConstant(module.get(), "__version__", MORVEK_VERSION) < 0)
+        return pending_error();
     return module.release();
 }
 

@@ -26,7 +26,8 @@ inline ::testing::AssertionResult returned_fen_reads_back(const Board& b) {
     const std::string text(morvek::returned_fen(b).view());
     const auto again = read_fen(text);
     if (!again) return ::testing::AssertionFailure() << text << " -> " << error_name(again.error());
-    if (!(again.value() == b)) return ::testing::AssertionFailure() << text << " reads as another board";
+    if (!(again.value() == b))
+        return ::testing::AssertionFailure() << text << " reads as another board";
     return ::testing::AssertionSuccess();
 }
 
@@ -45,7 +46,8 @@ inline Board load(const std::string& fen) {
     const auto b = read_fen(fen);
     if (!b) throw std::runtime_error("test FEN refused: " + fen);
     if (const auto back = returned_fen_reads_back(b.value()); !back)
-        throw std::runtime_error("returned FEN of " + fen + " does not read back: " + back.message());
+        throw std::runtime_error("returned FEN of " + fen +
+                                 " does not read back: " + back.message());
     return b.value();
 }
 
@@ -61,9 +63,11 @@ inline void expect_is_legal_agrees_with_generation(const Board& b) {
     for (unsigned f = 0; f < 64; ++f)
         for (unsigned t = 0; t < 64; ++t)
             for (int p = -1; p < PIECE_KINDS; ++p) {
-                const Move m{Square(f), Square(t), p < 0 ? std::nullopt : std::optional<Piece>(Piece(p))};
+                const Move m{Square(f), Square(t),
+                             p < 0 ? std::nullopt : std::optional<Piece>(Piece(p))};
                 const bool generated = std::find(legal.begin(), legal.end(), m) != legal.end();
-                ASSERT_EQ(is_legal(b, m), generated) << to_fen(b, true) << " " << f << "-" << t << " " << p;
+                ASSERT_EQ(is_legal(b, m), generated)
+                    << to_fen(b, true) << " " << f << "-" << t << " " << p;
             }
 }
 

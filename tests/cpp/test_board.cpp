@@ -55,8 +55,10 @@ INSTANTIATE_TEST_SUITE_P(
     Table, FenReading,
     ::testing::Values(
         FenCase{START, false, std::nullopt},
-        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ", false, E::TooManyFields},
-        FenCase{" rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", false, E::InvalidBoard},
+        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ", false,
+                E::TooManyFields},
+        FenCase{" rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", false,
+                E::InvalidBoard},
         FenCase{"", false, E::InvalidBoard},
         FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", false, E::MissingField},
         FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w", false, E::MissingField},
@@ -69,9 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
         FenCase{"4k3/8/8/8/8/8/44/4K3 w - - 0 1", false, std::nullopt},
         FenCase{"4k3/8/8/8/8/8/08/4K3 w - - 0 1", false, std::nullopt},
         // Zeros fill no square, so they may make a placement as long as they like.
-        FenCase{"4k3/8/8/8/8/8/0000000000000000000000000000000000000000000000000000000000008/4K30 w - - 0 1",
+        FenCase{"4k3/8/8/8/8/8/0000000000000000000000000000000000000000000000000000000000008/4K30 "
+                "w - - 0 1",
                 false, std::nullopt},
-        FenCase{"4k3/8/8/8/8/8/8000000000000000000000000000000000000000000000000000000000000P/4K3 w - - 0 1",
+        FenCase{"4k3/8/8/8/8/8/8000000000000000000000000000000000000000000000000000000000000P/4K3 "
+                "w - - 0 1",
                 false, E::InvalidBoard},
         FenCase{"4k3/8/8/8/8/8/9/4K3 w - - 0 1", false, E::InvalidBoard},
         FenCase{"4k3/8/8/8/8/8/7/4K3 w - - 0 1", false, E::InvalidBoard},
@@ -101,8 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
         FenCase{"8/8/8/8/8/8/3k4/4K3 x - - 0 1", false, E::InvalidSideToMove},
         FenCase{"8/8/8/8/8/2k5/8/4K3 w - - 0 1", false, std::nullopt},
         // Castling letters in both forms.
-        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", true, E::InvalidCastlingRights},
-        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1", false, E::InvalidCastlingRights},
+        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", true,
+                E::InvalidCastlingRights},
+        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1", false,
+                E::InvalidCastlingRights},
         FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1", true, std::nullopt},
         FenCase{"r3k2r/8/8/8/8/8/8/R3K2R w KK - 0 1", false, E::InvalidCastlingRights},
         FenCase{"r3k2r/8/8/8/8/8/8/R3K2R w AB - 0 1", true, E::InvalidCastlingRights},
@@ -116,17 +122,25 @@ INSTANTIATE_TEST_SUITE_P(
         FenCase{"1r2k3/8/8/8/8/8/8/4K3 w b - 0 1", true, std::nullopt},
         FenCase{"1r2k3/8/8/8/8/8/8/4K3 w q - 0 1", false, E::InvalidCastlingRights},
         // Both readings fail: the second one's error counts.
-        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha e9 0 1", true, E::InvalidEnPassant},
-        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 0", true, E::InvalidFullmoveNumber},
+        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha e9 0 1", true,
+                E::InvalidEnPassant},
+        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 0", true,
+                E::InvalidFullmoveNumber},
         FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha -", true, E::MissingField},
-        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1 x", true, E::TooManyFields},
+        FenCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1 x", true,
+                E::TooManyFields},
         // The en passant square, and the en passant validity rule.
         FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1", false, std::nullopt},
-        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e6 0 1", false, E::InvalidEnPassant},
-        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq d3 0 1", false, E::InvalidEnPassant},
-        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq E3 0 1", false, E::InvalidEnPassant},
-        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e33 0 1", false, E::InvalidEnPassant},
-        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPPPPPP/RNBQKBNR b KQkq e3 0 1", false, E::InvalidBoard},
+        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e6 0 1", false,
+                E::InvalidEnPassant},
+        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq d3 0 1", false,
+                E::InvalidEnPassant},
+        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq E3 0 1", false,
+                E::InvalidEnPassant},
+        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e33 0 1", false,
+                E::InvalidEnPassant},
+        FenCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPPPPPP/RNBQKBNR b KQkq e3 0 1", false,
+                E::InvalidBoard},
         FenCase{"4k3/8/8/8/4P3/8/4P3/4K3 b - e3 0 1", false, E::InvalidEnPassant},
         FenCase{"4k3/8/8/8/4P3/4N3/8/4K3 b - e3 0 1", false, E::InvalidEnPassant},
         FenCase{"4k3/8/8/8/4p3/8/8/4K3 b - e3 0 1", false, E::InvalidEnPassant},
@@ -189,7 +203,8 @@ TEST(FenWriting, StandardLettersNameOnlyTheCornerRooks) {
     EXPECT_EQ(text, "1r2k3/8/8/8/8/8/8/4K3 w q - 0 1");
     EXPECT_EQ(from_fen(text, false).error(), FenParseError::InvalidCastlingRights);
     EXPECT_EQ(to_fen(b.value(), true), "1r2k3/8/8/8/8/8/8/4K3 w b - 0 1");
-    for (const char* corners : {START, "4k3/8/8/8/8/8/8/RK5R w AH - 0 1", "4k3/8/8/8/8/8/8/4K3 w - - 0 1"})
+    for (const char* corners :
+         {START, "4k3/8/8/8/8/8/8/RK5R w AH - 0 1", "4k3/8/8/8/8/8/8/4K3 w - - 0 1"})
         EXPECT_TRUE(standard_letters_name_rights(read_fen(corners).value())) << corners;
 }
 
@@ -248,12 +263,14 @@ INSTANTIATE_TEST_SUITE_P(
         PinCase{"7k/8/8/8/8/8/8/r2NK2q w - - 0 1", squares({Square::H1}), squares({Square::D1})}));
 
 TEST(SlidingAttacks, DocumentedExamples) {
-    EXPECT_EQ(rook_attacks(Square::A1, EMPTY), (file_set(File::A) | rank_set(Rank::First)).without(Square::A1));
+    EXPECT_EQ(rook_attacks(Square::A1, EMPTY),
+              (file_set(File::A) | rank_set(Rank::First)).without(Square::A1));
     EXPECT_EQ(rook_attacks(Square::A1, squares({Square::D1, Square::A5})),
-              squares({Square::B1, Square::C1, Square::D1, Square::A2, Square::A3, Square::A4, Square::A5}));
+              squares({Square::B1, Square::C1, Square::D1, Square::A2, Square::A3, Square::A4,
+                       Square::A5}));
     EXPECT_EQ(bishop_attacks(Square::D4, squares({Square::F6})),
-              squares({Square::A1, Square::B2, Square::C3, Square::E3, Square::F2, Square::G1, Square::C5,
-                       Square::B6, Square::A7, Square::E5, Square::F6}));
+              squares({Square::A1, Square::B2, Square::C3, Square::E3, Square::F2, Square::G1,
+                       Square::C5, Square::B6, Square::A7, Square::E5, Square::F6}));
 }
 
 // Every subset of every square's relevant rays reaches the right entry, plus random
@@ -291,7 +308,8 @@ TEST(SlidingAttacks, SquareAttackedUsesTheGivenOccupancy) {
     EXPECT_TRUE(square_attacked(board, Square::D1, Color::Black, board.occupied()));
     EXPECT_FALSE(square_attacked(board, Square::F1, Color::Black, board.occupied()));
     // Without the king in the way, the rook's ray runs on to f1.
-    EXPECT_TRUE(square_attacked(board, Square::F1, Color::Black, board.occupied().without(Square::E1)));
+    EXPECT_TRUE(
+        square_attacked(board, Square::F1, Color::Black, board.occupied().without(Square::E1)));
     EXPECT_TRUE(square_attacked(board, Square::D7, Color::Black, board.occupied()));  // the king
     EXPECT_FALSE(square_attacked(board, Square::E8, Color::White, board.occupied()));
 }
@@ -300,13 +318,16 @@ TEST(ValueTypes, SquareTextAndIteration) {
     EXPECT_EQ(parse_square("a1"), Square::A1);
     EXPECT_EQ(parse_square("h8"), Square::H8);
     EXPECT_EQ(index(*parse_square("e4")), 28u);
-    for (const char* bad : {"E4", "e9", "i1", "e", "e44", "", "\xc3\xa9"}) EXPECT_FALSE(parse_square(bad)) << bad;
+    for (const char* bad : {"E4", "e9", "i1", "e", "e44", "", "\xc3\xa9"})
+        EXPECT_FALSE(parse_square(bad)) << bad;
     std::vector<Square> seen;
     for (const Square s : squares({Square::H8, Square::A1, Square::E4})) seen.push_back(s);
     EXPECT_EQ(seen, (std::vector<Square>{Square::A1, Square::E4, Square::H8}));
     char text[8];
-    EXPECT_EQ(std::string(text, write_move(text, Move{Square::A7, Square::A8, Piece::Knight})), "a7a8n");
-    EXPECT_EQ(std::string(text, write_move(text, Move{Square::E2, Square::E4, std::nullopt})), "e2e4");
+    EXPECT_EQ(std::string(text, write_move(text, Move{Square::A7, Square::A8, Piece::Knight})),
+              "a7a8n");
+    EXPECT_EQ(std::string(text, write_move(text, Move{Square::E2, Square::E4, std::nullopt})),
+              "e2e4");
     EXPECT_EQ(error_name(FenParseError::InvalidCastlingRights), "InvalidCastlingRights");
     EXPECT_EQ(error_name(FenParseError::InvalidFullmoveNumber), "InvalidFullmoveNumber");
     EXPECT_EQ(error_name(FenParseError::InvalidHalfMoveClock), "InvalidHalfMoveClock");

@@ -35,9 +35,9 @@ std::string joined(const std::vector<std::string>& fields) {
 
 // The field's error, in field order: a high byte anywhere in field i is refused as ERRORS[i].
 constexpr FenParseError ERRORS[] = {
-    FenParseError::InvalidBoard,         FenParseError::InvalidSideToMove,
+    FenParseError::InvalidBoard,          FenParseError::InvalidSideToMove,
     FenParseError::InvalidCastlingRights, FenParseError::InvalidEnPassant,
-    FenParseError::InvalidHalfMoveClock, FenParseError::InvalidFullmoveNumber,
+    FenParseError::InvalidHalfMoveClock,  FenParseError::InvalidFullmoveNumber,
 };
 
 // Each field with the byte put first, last, and in place of every one of its characters.

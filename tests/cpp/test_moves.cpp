@@ -33,7 +33,9 @@ struct OrderCase {
 
 class MoveOrder : public ::testing::TestWithParam<OrderCase> {};
 
-TEST_P(MoveOrder, FollowsTheGenerationRules) { EXPECT_EQ(core_moves(load(GetParam().fen)), GetParam().moves); }
+TEST_P(MoveOrder, FollowsTheGenerationRules) {
+    EXPECT_EQ(core_moves(load(GetParam().fen)), GetParam().moves);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, MoveOrder,
@@ -45,12 +47,14 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"r3k3/1P6/8/8/8/8/8/4K3 w - - 0 1",
                   "b7a8n b7a8b b7a8r b7a8q b7b8n b7b8b b7b8r b7b8q e1d1 e1f1 e1d2 e1e2 e1f2"},
         // Castling sits among the king's moves by the rook's square.
-        OrderCase{"4k3/8/8/8/8/8/8/R3K2R w KQ - 0 1",
-                  "a1b1 a1c1 a1d1 a1a2 a1a3 a1a4 a1a5 a1a6 a1a7 a1a8 h1f1 h1g1 h1h2 h1h3 h1h4 h1h5 h1h6 "
-                  "h1h7 h1h8 e1a1 e1d1 e1f1 e1h1 e1d2 e1e2 e1f2"},
-        OrderCase{"r3k2r/8/8/8/8/8/8/4K3 b kq - 0 1",
-                  "a8a1 a8a2 a8a3 a8a4 a8a5 a8a6 a8a7 a8b8 a8c8 a8d8 h8h1 h8h2 h8h3 h8h4 h8h5 h8h6 h8h7 "
-                  "h8f8 h8g8 e8d7 e8e7 e8f7 e8a8 e8d8 e8f8 e8h8"},
+        OrderCase{
+            "4k3/8/8/8/8/8/8/R3K2R w KQ - 0 1",
+            "a1b1 a1c1 a1d1 a1a2 a1a3 a1a4 a1a5 a1a6 a1a7 a1a8 h1f1 h1g1 h1h2 h1h3 h1h4 h1h5 h1h6 "
+            "h1h7 h1h8 e1a1 e1d1 e1f1 e1h1 e1d2 e1e2 e1f2"},
+        OrderCase{
+            "r3k2r/8/8/8/8/8/8/4K3 b kq - 0 1",
+            "a8a1 a8a2 a8a3 a8a4 a8a5 a8a6 a8a7 a8b8 a8c8 a8d8 h8h1 h8h2 h8h3 h8h4 h8h5 h8h6 h8h7 "
+            "h8f8 h8g8 e8d7 e8e7 e8f7 e8a8 e8d8 e8f8 e8h8"},
         // An unpinned pawn on h2 comes before the pinned one on d2; en passant after both.
         OrderCase{"k3r3/8/8/1pP5/8/8/4P2P/4K3 w - b6 0 1",
                   "h2h3 h2h4 c5c6 e2e3 e2e4 c5b6 e1d1 e1f1 e1d2 e1f2"},
@@ -67,7 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"8/8/8/KPp4r/8/8/8/7k w - c6 0 1", "b5b6 a5a4 a5a6 a5b6"},
         OrderCase{"8/8/7r/KPp5/8/8/8/7k w - c6 0 1", "b5b6 b5c6 a5a4"},
         // In check: capture or block, en passant that removes the checker, no castling.
-        OrderCase{"4k3/8/8/2pP4/1K6/8/8/R6R w - c6 0 1", "d5c6 b4a3 b4b3 b4c3 b4a4 b4c4 b4a5 b4b5 b4c5"},
+        OrderCase{"4k3/8/8/2pP4/1K6/8/8/R6R w - c6 0 1",
+                  "d5c6 b4a3 b4b3 b4c3 b4a4 b4c4 b4a5 b4b5 b4c5"},
         OrderCase{"4k3/8/8/8/8/8/4r3/R3K2R w KQ - 0 1", "e1d1 e1f1 e1e2"},
         OrderCase{"4k3/8/8/8/8/5n2/8/R3K3 w Q - 0 1", "e1d1 e1f1 e1e2 e1f2"},
         // Double check: king moves only.
@@ -99,7 +104,9 @@ struct LegalCase {
 
 class IsLegal : public ::testing::TestWithParam<LegalCase> {};
 
-TEST_P(IsLegal, Table) { EXPECT_EQ(is_legal(load(GetParam().fen), GetParam().move), GetParam().legal); }
+TEST_P(IsLegal, Table) {
+    EXPECT_EQ(is_legal(load(GetParam().fen), GetParam().move), GetParam().legal);
+}
 
 constexpr const char* PROMO = "4k3/P7/8/8/8/8/8/4K3 w - - 0 1";
 constexpr const char* CASTLE = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1";
@@ -116,9 +123,12 @@ INSTANTIATE_TEST_SUITE_P(
         LegalCase{CASTLE, {Square::E1, Square::G1, std::nullopt}, false},
         // Castling through an attacked square, or onto one, is refused; an attacked b-file
         // square in long castling does not matter.
-        LegalCase{"r3k2r/8/8/8/8/8/5r2/R3K2R w KQ - 0 1", {Square::E1, Square::H1, std::nullopt}, false},
-        LegalCase{"r3k2r/8/8/8/8/8/6r1/R3K2R w KQ - 0 1", {Square::E1, Square::H1, std::nullopt}, false},
-        LegalCase{"r3k2r/8/8/8/8/8/1r6/R3K2R w KQ - 0 1", {Square::E1, Square::A1, std::nullopt}, true},
+        LegalCase{
+            "r3k2r/8/8/8/8/8/5r2/R3K2R w KQ - 0 1", {Square::E1, Square::H1, std::nullopt}, false},
+        LegalCase{
+            "r3k2r/8/8/8/8/8/6r1/R3K2R w KQ - 0 1", {Square::E1, Square::H1, std::nullopt}, false},
+        LegalCase{
+            "r3k2r/8/8/8/8/8/1r6/R3K2R w KQ - 0 1", {Square::E1, Square::A1, std::nullopt}, true},
         // The rook shields the king from a queen beyond it: castling would expose the king.
         LegalCase{"4k3/8/8/8/8/8/8/q1RK4 w C - 0 1", {Square::D1, Square::C1, std::nullopt}, false},
         // Chess960: king on f1 castling short with the rook on g1 ends king g1, rook f1.
@@ -155,15 +165,20 @@ INSTANTIATE_TEST_SUITE_P(
                  "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"},
         PlayCase{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1", "g8f6",
                  "rnbqkb1r/pppppppp/5n2/8/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - 1 2"},
-        PlayCase{"4k3/8/8/8/8/8/8/1N2K3 b - - 100 65535", "e8d8", "3k4/8/8/8/8/8/8/1N2K3 w - - 100 65535"},
+        PlayCase{"4k3/8/8/8/8/8/8/1N2K3 b - - 100 65535", "e8d8",
+                 "3k4/8/8/8/8/8/8/1N2K3 w - - 100 65535"},
         PlayCase{"4k3/8/8/8/8/8/8/1N2K3 w - - 100 7", "b1c3", "4k3/8/8/8/8/2N5/8/4K3 b - - 100 7"},
-        PlayCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 3 1", "e1g1", "r3k2r/8/8/8/8/8/8/R4RK1 b kq - 4 1"},
-        PlayCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 3 1", "e1a1", "r3k2r/8/8/8/8/8/8/2KR3R b kq - 4 1"},
+        PlayCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 3 1", "e1g1",
+                 "r3k2r/8/8/8/8/8/8/R4RK1 b kq - 4 1"},
+        PlayCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 3 1", "e1a1",
+                 "r3k2r/8/8/8/8/8/8/2KR3R b kq - 4 1"},
         PlayCase{"4k3/8/8/8/8/8/8/5KR1 w G - 0 1", "f1g1", "4k3/8/8/8/8/8/8/5RK1 b - - 1 1"},
         PlayCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "4k3/8/8/8/8/8/8/2KR4 b - - 1 1"},
         // Rights go with a captured rook, or a rook leaving its square.
-        PlayCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "a1a8", "R3k2r/8/8/8/8/8/8/4K2R b Kk - 0 1"},
-        PlayCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "h1h2", "r3k2r/8/8/8/8/8/7R/R3K3 b Qkq - 1 1"},
+        PlayCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "a1a8",
+                 "R3k2r/8/8/8/8/8/8/4K2R b Kk - 0 1"},
+        PlayCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "h1h2",
+                 "r3k2r/8/8/8/8/8/7R/R3K3 b Qkq - 1 1"},
         // En passant removes the pawn from its own square and may uncover a check.
         PlayCase{"8/8/8/k2pP2R/8/8/8/4K3 w - d6 0 1", "e5d6", "8/8/3P4/k6R/8/8/8/4K3 b - - 0 1"},
         PlayCase{"8/P7/1k6/8/8/8/8/4K3 w - - 0 1", "a7a8n", "N7/8/1k6/8/8/8/8/4K3 b - - 0 1"},
@@ -200,32 +215,34 @@ TEST_P(UciText, ParsesAndDisplays) {
     EXPECT_EQ(uci_move_text(b, m.value()), GetParam().shown);
 }
 
-constexpr const char* ITALIAN = "r1bqk1nr/pppp1ppp/2n5/2b1p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4";
+constexpr const char* ITALIAN =
+    "r1bqk1nr/pppp1ppp/2n5/2b1p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4";
 constexpr const char* BOTH = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1";
 INSTANTIATE_TEST_SUITE_P(
     Table, UciText,
-    ::testing::Values(UciCase{ITALIAN, "e1g1", "e1h1", "e1g1"}, UciCase{ITALIAN, "e1h1", "e1h1", "e1g1"},
-                      UciCase{"r1bqk1nr/pppp1ppp/2n5/2b1p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w Qkq - 4 4", "e1g1",
-                              "e1g1", "e1g1"},
-                      UciCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1c1", "e1a1", "e1c1"},
-                      UciCase{BOTH, "e8g8", "e8h8", "e8g8"}, UciCase{BOTH, "e8c8", "e8a8", "e8c8"},
-                      UciCase{BOTH, "e1g1", "e1g1", "e1g1"},
-                      // Away from the e-file neither direction converts: b1c1 and f1g1 are steps.
-                      UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "b1a1", "b1a1"},
-                      UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1c1", "b1c1", "b1c1"},
-                      UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1h1", "f1h1", "f1h1"},
-                      UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1g1", "f1g1", "f1g1"},
-                      // A Chess960 king on e1 converts both ways, whatever the rooks' files.
-                      UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1g1", "e1g1", "e1g1"},
-                      UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1b1", "e1b1", "e1c1"},
-                      UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1c1", "e1b1", "e1c1"},
-                      UciCase{START, "e7e8q", "e7e8q", "e7e8q"}, UciCase{START, "e7e8k", "e7e8", "e7e8"},
-                      UciCase{START, "e7e8p", "e7e8", "e7e8"}, UciCase{START, "e7e8qq", "e7e8q", "e7e8q"},
-                      UciCase{START, "e2e4\xc3\xa9", "e2e4", "e2e4"}, UciCase{START, "g1f3q", "g1f3q", "g1f3q"},
-                      UciCase{START, "e7e8Q", nullptr, nullptr}, UciCase{START, "e7e8x", nullptr, nullptr},
-                      UciCase{START, "e2e4 ", nullptr, nullptr}, UciCase{START, "E2E4", nullptr, nullptr},
-                      UciCase{START, "e2e", nullptr, nullptr}, UciCase{START, "e9e4", nullptr, nullptr},
-                      UciCase{START, "", nullptr, nullptr}, UciCase{START, "0000", nullptr, nullptr},
-                      UciCase{START, "e2e4\xc3", nullptr, nullptr}));
+    ::testing::Values(
+        UciCase{ITALIAN, "e1g1", "e1h1", "e1g1"}, UciCase{ITALIAN, "e1h1", "e1h1", "e1g1"},
+        UciCase{"r1bqk1nr/pppp1ppp/2n5/2b1p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w Qkq - 4 4", "e1g1",
+                "e1g1", "e1g1"},
+        UciCase{"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "e1c1", "e1a1", "e1c1"},
+        UciCase{BOTH, "e8g8", "e8h8", "e8g8"}, UciCase{BOTH, "e8c8", "e8a8", "e8c8"},
+        UciCase{BOTH, "e1g1", "e1g1", "e1g1"},
+        // Away from the e-file neither direction converts: b1c1 and f1g1 are steps.
+        UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1a1", "b1a1", "b1a1"},
+        UciCase{"4k3/8/8/8/8/8/8/RK6 w A - 0 1", "b1c1", "b1c1", "b1c1"},
+        UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1h1", "f1h1", "f1h1"},
+        UciCase{"4k3/8/8/8/8/8/8/5K1R w H - 0 1", "f1g1", "f1g1", "f1g1"},
+        // A Chess960 king on e1 converts both ways, whatever the rooks' files.
+        UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1g1", "e1g1", "e1g1"},
+        UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1b1", "e1b1", "e1c1"},
+        UciCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "e1c1", "e1b1", "e1c1"},
+        UciCase{START, "e7e8q", "e7e8q", "e7e8q"}, UciCase{START, "e7e8k", "e7e8", "e7e8"},
+        UciCase{START, "e7e8p", "e7e8", "e7e8"}, UciCase{START, "e7e8qq", "e7e8q", "e7e8q"},
+        UciCase{START, "e2e4\xc3\xa9", "e2e4", "e2e4"}, UciCase{START, "g1f3q", "g1f3q", "g1f3q"},
+        UciCase{START, "e7e8Q", nullptr, nullptr}, UciCase{START, "e7e8x", nullptr, nullptr},
+        UciCase{START, "e2e4 ", nullptr, nullptr}, UciCase{START, "E2E4", nullptr, nullptr},
+        UciCase{START, "e2e", nullptr, nullptr}, UciCase{START, "e9e4", nullptr, nullptr},
+        UciCase{START, "", nullptr, nullptr}, UciCase{START, "0000", nullptr, nullptr},
+        UciCase{START, "e2e4\xc3", nullptr, nullptr}));
 
 }  // namespace

@@ -100,7 +100,8 @@ void check_position(const Board& b, bool full_legality_sweep) {
         const std::string text = uci_move_text(b, m);
         const auto parsed = parse_uci_move(b, text);
         ASSERT_TRUE(parsed.ok() && parsed.value() == m) << to_fen(b, true) << " " << text;
-        ASSERT_EQ(std::count(texts.begin(), texts.end(), text), 0) << to_fen(b, true) << " " << text;
+        ASSERT_EQ(std::count(texts.begin(), texts.end(), text), 0)
+            << to_fen(b, true) << " " << text;
         texts.push_back(text);
     }
     if (full_legality_sweep) test::expect_is_legal_agrees_with_generation(b);

@@ -128,8 +128,7 @@ TEST(Exchange, AttackersToBothColoursUnderTheGivenOccupancy) {
         char name[2];
         write_square(name, c.square);
         SCOPED_TRACE(std::string(name, 2) + " without " + std::to_string(c.removed.bits));
-        const BitBoard found =
-            attackers_to(board, c.square, board.occupied().without(c.removed));
+        const BitBoard found = attackers_to(board, c.square, board.occupied().without(c.removed));
         EXPECT_EQ(found.bits, (c.white | c.black).bits);
         EXPECT_EQ((found & board.colors[index(Color::White)]).bits, c.white.bits);
     }
@@ -157,12 +156,12 @@ Board crowded_d4(bool with_extra_white_queens) {
     put(Color::White, Piece::Knight, squares({S::B3, S::C2, S::E2, S::F3}));
     put(Color::Black, Piece::Knight, squares({S::B5, S::C6, S::E6, S::F5}));
     put(Color::White, Piece::Queen,
-        squares({S::D5, S::D6, S::D7, S::E4, S::F4, S::G4, S::E5, S::F6, S::G7, S::C3, S::B2,
-                 S::A1}));
+        squares(
+            {S::D5, S::D6, S::D7, S::E4, S::F4, S::G4, S::E5, S::F6, S::G7, S::C3, S::B2, S::A1}));
     if (with_extra_white_queens) put(Color::White, Piece::Queen, squares({S::D8, S::H4, S::H8}));
     put(Color::Black, Piece::Queen,
-        squares({S::D3, S::D2, S::D1, S::C4, S::B4, S::A4, S::C5, S::B6, S::A7, S::E3, S::F2,
-                 S::G1}));
+        squares(
+            {S::D3, S::D2, S::D1, S::C4, S::B4, S::A4, S::C5, S::B6, S::A7, S::E3, S::F2, S::G1}));
     return b;
 }
 

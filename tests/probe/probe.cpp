@@ -20,7 +20,8 @@ Answer<std::string> unchecked(const chess::Board& board, std::string_view routin
     const auto move = chess::parse_uci_move(board, uci);
     if (!move) return Refusal("bad move " + std::string(uci));
     if (routine == "san") return san_body(board, move.value());
-    if (routine == "see") return std::to_string(chess::see(board, move.value().from, move.value().to));
+    if (routine == "see")
+        return std::to_string(chess::see(board, move.value().from, move.value().to));
     if (routine == "play") {
         chess::Board next = board;
         chess::play_unchecked(next, move.value());
@@ -41,8 +42,8 @@ PyObject* conventions(PyObject*, PyObject*) {
 PyMethodDef CONVENTIONS[] = {{"conventions", conventions, METH_NOARGS, nullptr},
                              {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef MODULE_DEF = {PyModuleDef_HEAD_INIT, "_morvek_probe", "", 0, nullptr,
-                          nullptr, nullptr, nullptr, nullptr};
+PyModuleDef MODULE_DEF = {
+    PyModuleDef_HEAD_INIT, "_morvek_probe", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 }  // namespace morvek

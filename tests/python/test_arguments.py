@@ -28,9 +28,15 @@ from conftest import (
 # every function in registration order, with its parameters and the text of its docstring
 # after the signature (None: no text, so __doc__ is None).
 SURFACE = {
-    "piece_list": (("fen",), '[(square, piece, color)] for every piece, e.g. ("e5", "N", "black").'),
+    "piece_list": (
+        ("fen",),
+        '[(square, piece, color)] for every piece, e.g. ("e5", "N", "black").',
+    ),
     "legal_moves": (("fen",), 'Legal moves in standard UCI ("e1g1" for castling).'),
-    "attackers": (("fen", "sq", "color"), "Squares of `color` pieces attacking `sq` (full occupancy)."),
+    "attackers": (
+        ("fen", "sq", "color"),
+        "Squares of `color` pieces attacking `sq` (full occupancy).",
+    ),
     "apply_uci": (("fen", "uci"), "New FEN after playing a standard-UCI move."),
     "uci_to_san": (("fen", "uci"), None),
     "san_to_uci": (("fen", "san"), None),
@@ -125,7 +131,9 @@ def test_sub_interpreter_import_is_refused():
         """
     )
     outer = f"import sys; sys.path.insert(0, {build!r}); import morvek_board, _testcapi; _testcapi.run_in_subinterp({inner!r})"
-    result = subprocess.run([sys.executable, "-c", outer], capture_output=True, text=True, timeout=60)
+    result = subprocess.run(
+        [sys.executable, "-c", outer], capture_output=True, text=True, timeout=60
+    )
     assert result.returncode == 0, result.stderr
     message = (
         "ImportError: morvek_board does not support sub-interpreters: "
@@ -212,11 +220,15 @@ def test_the_first_interpreter_that_gets_the_module_owns_it(order):
         f"BUILD = {build!r}\nORDER = {order!r}\nCALLS = {ANSWERING_CALLS!r}\nATTEMPT = {ATTEMPT!r}\n"
         + SUB_INTERPRETERS
     )
-    result = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=120)
+    result = subprocess.run(
+        [sys.executable, "-c", program], capture_output=True, text=True, timeout=120
+    )
     assert result.returncode == 0, result.stderr
     (_, made), *lines = [line.split(" ", 1) for line in result.stdout.splitlines()]
     tried = [config for config in order if config == "main" or config in made.split()]
-    assert [config for config, _ in lines] == [config for config in tried for _ in (0, 1)] + ["main"]
+    assert [config for config, _ in lines] == [config for config in tried for _ in (0, 1)] + [
+        "main"
+    ]
     # From 3.12 on an isolated sub-interpreter never gets a single-phase module (before, the
     # configuration does not reach extension modules), and from 3.13 on the interpreter runs
     # the init of a sub-interpreter's first import in the main interpreter, so the module is
@@ -276,7 +288,10 @@ def test_pool_workers_get_the_import_error_and_main_keeps_working(main_first, tm
     *workers, main = result.stdout.splitlines()
     assert len(workers) == 5
     for outcome in workers:
-        assert outcome == "ImportError: module morvek_board does not support loading in subinterpreters"
+        assert (
+            outcome
+            == "ImportError: module morvek_board does not support loading in subinterpreters"
+        )
     assert main == "imported white"
 
 
@@ -295,8 +310,18 @@ MISSING = [
         {},
         "attackers() missing 3 required positional arguments: 'fen', 'sq', and 'color'",
     ),
-    ("attackers", (), {"sq": "e4"}, "attackers() missing 2 required positional arguments: 'fen' and 'color'"),
-    ("attackers", (START,), {"color": "white"}, "attackers() missing 1 required positional argument: 'sq'"),
+    (
+        "attackers",
+        (),
+        {"sq": "e4"},
+        "attackers() missing 2 required positional arguments: 'fen' and 'color'",
+    ),
+    (
+        "attackers",
+        (START,),
+        {"color": "white"},
+        "attackers() missing 1 required positional argument: 'sq'",
+    ),
 ]
 
 
@@ -354,7 +379,11 @@ def test_unexpected_keyword(name, key, shown):
     "args, kwargs, message",
     [
         # The keyword dictionary is walked in its own order: the first offending key counts.
-        (("x",), {"bogus": 1, "fen": "y"}, "side_to_move() got an unexpected keyword argument 'bogus'"),
+        (
+            ("x",),
+            {"bogus": 1, "fen": "y"},
+            "side_to_move() got an unexpected keyword argument 'bogus'",
+        ),
         (("x",), {"fen": "y", "bogus": 1}, "side_to_move() got multiple values for argument 'fen'"),
         # Keywords are checked before missing arguments and before any value is looked at.
         ((), {"bogus": 1}, "side_to_move() got an unexpected keyword argument 'bogus'"),

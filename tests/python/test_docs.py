@@ -1,5 +1,6 @@
 """The examples in the README and the reference run as written, so the documentation cannot
 drift from the code."""
+
 import doctest
 
 import pytest

@@ -16,17 +16,27 @@ def test_piece_list_of_the_start_position():
     )
     pieces = piece_list(START)
     assert pieces == expected
-    assert all(type(piece) is tuple and all(type(text) is str for text in piece) for piece in pieces)
+    assert all(
+        type(piece) is tuple and all(type(text) is str for text in piece) for piece in pieces
+    )
 
 
 @pytest.mark.parametrize(
     "fen, pieces",
     [
         # Capital letters for both colours; colours mixed in square order.
-        ("4k3/8/8/4n3/8/8/8/4K3 w - - 0 1", [("e1", "K", "white"), ("e5", "N", "black"), ("e8", "K", "black")]),
+        (
+            "4k3/8/8/4n3/8/8/8/4K3 w - - 0 1",
+            [("e1", "K", "white"), ("e5", "N", "black"), ("e8", "K", "black")],
+        ),
         (
             "4k3/8/8/8/3Pp3/8/8/4K3 b - d3 0 1",
-            [("e1", "K", "white"), ("d4", "P", "white"), ("e4", "P", "black"), ("e8", "K", "black")],
+            [
+                ("e1", "K", "white"),
+                ("d4", "P", "white"),
+                ("e4", "P", "black"),
+                ("e8", "K", "black"),
+            ],
         ),
         (
             "qrbnk3/8/8/8/8/8/8/3K3B w - - 0 1",
@@ -104,4 +114,6 @@ def test_attackers_reports_the_first_failure(fen, sq, color, message):
 
 
 def test_piece_list_bad_fen():
-    assert value_error(piece_list, START.replace("KQkq", "KQkqX")) == "bad FEN: InvalidCastlingRights"
+    assert (
+        value_error(piece_list, START.replace("KQkq", "KQkqX")) == "bad FEN: InvalidCastlingRights"
+    )

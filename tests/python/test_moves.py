@@ -25,7 +25,19 @@ LEGAL_MOVES = [
     # Promotions knight, bishop, rook, queen for each target square, capture on a8 first.
     (
         "r6k/1P6/8/8/8/8/8/7K w - - 0 1",
-        ["b7a8n", "b7a8b", "b7a8r", "b7a8q", "b7b8n", "b7b8b", "b7b8r", "b7b8q", "h1g1", "h1g2", "h1h2"],
+        [
+            "b7a8n",
+            "b7a8b",
+            "b7a8r",
+            "b7a8q",
+            "b7b8n",
+            "b7b8b",
+            "b7b8r",
+            "b7b8q",
+            "h1g1",
+            "h1g2",
+            "h1h2",
+        ],
     ),
     # Castling sits among the king's moves by its rook's square: e1c1 counts as a1, e1g1 as h1.
     (
@@ -58,7 +70,10 @@ LEGAL_MOVES = [
         + ["e1d1", "e1f1", "e1d2", "e1e2", "e1f2"],
     ),
     # Pinned pieces come after the unpinned ones of their kind and stay on the pin line.
-    ("k2r4/8/8/8/8/8/3P3P/3K4 w - - 0 1", ["h2h3", "h2h4", "d2d3", "d2d4", "d1c1", "d1e1", "d1c2", "d1e2"]),
+    (
+        "k2r4/8/8/8/8/8/3P3P/3K4 w - - 0 1",
+        ["h2h3", "h2h4", "d2d3", "d2d4", "d1c1", "d1e1", "d1c2", "d1e2"],
+    ),
     (
         "r5k1/8/8/8/8/8/R7/K6R w - - 0 1",
         ["h1b1", "h1c1", "h1d1", "h1e1", "h1f1", "h1g1"]
@@ -120,8 +135,11 @@ APPLIED = [
     # Rights off the corner files stay in rook-file letters, so that the text reads back;
     # corner rooks are written K/Q/k/q however the rights were read.
     ("1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1", "e1c1", "1r2k1r1/8/8/8/8/8/8/2KR2R1 b gb - 1 1"),
-    ("rnbkqbrn/ppppppp1/8/7p/7P/8/PPPPPPP1/RNBKQBRN w GAga h6 0 2", "b2b4",
-     "rnbkqbrn/ppppppp1/8/7p/1P5P/8/P1PPPPP1/RNBKQBRN b GAga b3 0 2"),
+    (
+        "rnbkqbrn/ppppppp1/8/7p/7P/8/PPPPPPP1/RNBKQBRN w GAga h6 0 2",
+        "b2b4",
+        "rnbkqbrn/ppppppp1/8/7p/1P5P/8/P1PPPPP1/RNBKQBRN b GAga b3 0 2",
+    ),
     (KING_B1, "h1g1", "6k1/8/8/8/8/8/8/RK4R1 b Q - 1 1"),
 ]
 

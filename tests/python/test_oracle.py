@@ -22,7 +22,15 @@ import chess
 import pytest
 
 from conftest import value_error
-from morvek_board import apply_uci, attackers, is_check, legal_moves, null_move_fen, see_move, side_to_move
+from morvek_board import (
+    apply_uci,
+    attackers,
+    is_check,
+    legal_moves,
+    null_move_fen,
+    see_move,
+    side_to_move,
+)
 
 PLIES = 80
 GAMES = [(False, seed) for seed in range(5)] + [(True, seed) for seed in range(8)]
@@ -158,7 +166,10 @@ def test_legal_moves_and_check(chess960, seed):
 
 
 # Fifteen queens: more moves than a real game's positions have, all of them listed.
-CROWDED = ["1Q4Q1/3Q4/Q4Q2/2Q4Q/4Q3/1Q5Q/3Q2RB/K4Qnk w - - 0 1", "3Q4/Q4Q2/2Q4Q/4Q3/1Q4Q1/3Q4/Q4QNp/K1Q3Nk w - - 0 1"]
+CROWDED = [
+    "1Q4Q1/3Q4/Q4Q2/2Q4Q/4Q3/1Q5Q/3Q2RB/K4Qnk w - - 0 1",
+    "3Q4/Q4Q2/2Q4Q/4Q3/1Q4Q1/3Q4/Q4QNp/K1Q3Nk w - - 0 1",
+]
 
 
 @pytest.mark.parametrize("fen", CROWDED)
@@ -222,7 +233,10 @@ def test_every_listed_move_is_accepted(chess960, seed):
 
 
 def in_generation_order(board):
-    return [our_text(board, m) for m in sorted(board.legal_moves, key=lambda m: generation_key(board, m))]
+    return [
+        our_text(board, m)
+        for m in sorted(board.legal_moves, key=lambda m: generation_key(board, m))
+    ]
 
 
 @pytest.mark.parametrize("chess960, seed", GAMES)
@@ -245,7 +259,14 @@ def test_walking_a_game_on_returned_fens(chess960, seed):
             board.push(move)
 
 
-EXCHANGE_VALUES = {chess.PAWN: 100, chess.KNIGHT: 300, chess.BISHOP: 300, chess.ROOK: 500, chess.QUEEN: 900, chess.KING: 20000}
+EXCHANGE_VALUES = {
+    chess.PAWN: 100,
+    chess.KNIGHT: 300,
+    chess.BISHOP: 300,
+    chess.ROOK: 500,
+    chess.QUEEN: 900,
+    chess.KING: 20000,
+}
 
 
 def best_continuation(board, square, side, at_stake):

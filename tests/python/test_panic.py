@@ -3,6 +3,7 @@
 The probe module runs the core's routines without the legality checks that every real
 operation makes first; it shares the real module's frame.
 """
+
 import pytest
 
 from conftest import START, probe_module

@@ -193,8 +193,10 @@ def test_bad_fen_is_reported_before_the_san(fen, san, message):
 # --- normalisation, seen through san_to_uci --------------------------------------------------
 
 # Every character with the Unicode White_Space property.
-WHITE_SPACE = "\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + (
-    "\u2028\u2029\u202f\u205f\u3000"
+WHITE_SPACE = (
+    "\t\n\x0b\x0c\r \x85\xa0\u1680"
+    + "".join(map(chr, range(0x2000, 0x200B)))
+    + ("\u2028\u2029\u202f\u205f\u3000")
 )
 # Look like space or are invisible, but lack the property (U+180E lost it in Unicode 6.3).
 NOT_WHITE_SPACE = "\x00\x1c\x1f\u180e\u200b\u2060\ufeff"

@@ -25,7 +25,9 @@ DEFINITIONS = {node.name: node for node in TREE.body if isinstance(node, ast.Fun
 
 def stub_all():
     for node in TREE.body:
-        if isinstance(node, ast.Assign) and [getattr(t, "id", None) for t in node.targets] == ["__all__"]:
+        if isinstance(node, ast.Assign) and [getattr(t, "id", None) for t in node.targets] == [
+            "__all__"
+        ]:
             return ast.literal_eval(node.value)
     return None
 
@@ -87,7 +89,7 @@ def test_results_have_the_declared_types(name, args):
 # --- mypy against the installed wheel ------------------------------------------------------
 
 # Type-checked only, never run: assert_type fails the check when a declared result differs.
-ACCEPTED = f'''
+ACCEPTED = f"""
 from typing import Literal
 
 from typing_extensions import assert_type
@@ -106,11 +108,11 @@ assert_type(mb.san_to_uci(san="Nf3", fen=fen), str)
 assert_type(mb.see_move(fen, "e2e4"), int)
 assert_type(attackers(fen, sq="f3", color="white"), list[str])
 assert_type(mb.piece_list(fen), list[tuple[str, str, str]])
-'''
+"""
 
 # Each wrong line names the error code that mypy must report for it, and no other line may
 # draw one.
-REJECTED = f'''
+REJECTED = f"""
 import morvek_board as mb
 
 fen = {START!r}
@@ -124,7 +126,7 @@ red = mb.side_to_move(fen) == "red"  # expect: comparison-overlap
 square, letter = mb.piece_list(fen)[0]  # expect: misc
 total = mb.see_move(fen, "e2e4") + "cp"  # expect: operator
 mb.perft(fen, 3)  # expect: attr-defined
-'''
+"""
 EXPECTED = re.compile(r"#\s*expect:\s*([a-z-]+)")
 REPORTED = re.compile(r"^(?P<file>.+?):(?P<line>\d+): error: .*\[(?P<code>[a-z-]+)\]$")
 
@@ -147,9 +149,19 @@ def mypy_errors(tmp_path_factory):
     with pytest.MonkeyPatch.context() as patch:
         patch.chdir(work)
         stdout, stderr, _status = api.run(
-            ["--strict", "--python-version", "3.9", "--python-executable", sys.executable,
-             "--cache-dir", str(work / "cache"), "--show-error-codes", "--no-pretty",
-             "--no-error-summary", *map(str, files)]
+            [
+                "--strict",
+                "--python-version",
+                "3.9",
+                "--python-executable",
+                sys.executable,
+                "--cache-dir",
+                str(work / "cache"),
+                "--show-error-codes",
+                "--no-pretty",
+                "--no-error-summary",
+                *map(str, files),
+            ]
         )
     assert not stderr, stderr
     errors = {path.name: [] for path in files}

@@ -32,15 +32,30 @@ SAMPLE = ROOT / "examples" / "games"
 if not (ROOT / "morvek_walk").is_dir() or not SAMPLE.is_dir():
     pytest.skip("the walker and its sample are not beside these tests", allow_module_level=True)
 
-COLUMNS = ["source", "game", "ply", "fen", "uci", "san", "check", "see", "legal_moves", "result",
-           "clock", "eval", "mate"]
+COLUMNS = [
+    "source",
+    "game",
+    "ply",
+    "fen",
+    "uci",
+    "san",
+    "check",
+    "see",
+    "legal_moves",
+    "result",
+    "clock",
+    "eval",
+    "mate",
+]
 INSTALLED_COMMAND = pathlib.Path(sys.executable).parent / "morvek-walk"
 
 
 def environment():
     env = dict(os.environ)
     if not INSTALLED:
-        env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(BUILD), str(ROOT), env.get("PYTHONPATH")]))
+        env["PYTHONPATH"] = os.pathsep.join(
+            filter(None, [str(BUILD), str(ROOT), env.get("PYTHONPATH")])
+        )
     return env
 
 
@@ -50,8 +65,15 @@ def command():
 
 def walk(*args, cwd=ROOT, timeout=300, stdin=None):
     """Runs the walker; (exit status, CSV text, standard error lines)."""
-    done = subprocess.run([*command(), *map(str, args)], cwd=cwd, env=environment(), input=stdin,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    done = subprocess.run(
+        [*command(), *map(str, args)],
+        cwd=cwd,
+        env=environment(),
+        input=stdin,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        timeout=timeout,
+    )
     return done.returncode, done.stdout.decode("utf-8"), done.stderr.decode("utf-8").splitlines()
 
 
@@ -77,10 +99,14 @@ needs_dask = pytest.mark.skipif(not dask_ready(), reason="dask[distributed] is n
 
 
 # --- the same output whichever runs it -------------------------------------------------------
-@pytest.mark.parametrize("how", [
-    ["--jobs", "2"],
-    pytest.param(["--dask", "local:2"], marks=needs_dask),
-], ids=["two-processes", "dask-two-workers"])
+@pytest.mark.parametrize(
+    "how",
+    [
+        ["--jobs", "2"],
+        pytest.param(["--dask", "local:2"], marks=needs_dask),
+    ],
+    ids=["two-processes", "dask-two-workers"],
+)
 def test_parallel_runs_write_the_same_bytes(one_process, how):
     text, errors = one_process
     status, parallel, parallel_errors = walk(*how, "--chunk", "400", "examples/games")
@@ -94,8 +120,14 @@ def test_counts_say_what_was_written(one_process):
     text, errors = one_process
     rows = rows_of(text)
     games = {(row[0], row[1]) for row in rows}
-    assert errors[-1] == f"morvek-walk: {len(games)} games written, {len(rows)} positions, 0 games skipped"
-    assert {row[0] for row in rows} == {"examples/games/chess960.pgn", "examples/games/standard.pgn"}
+    assert (
+        errors[-1]
+        == f"morvek-walk: {len(games)} games written, {len(rows)} positions, 0 games skipped"
+    )
+    assert {row[0] for row in rows} == {
+        "examples/games/chess960.pgn",
+        "examples/games/standard.pgn",
+    }
 
 
 # --- every row against python-chess --------------------------------------------------------
@@ -113,10 +145,9 @@ def same_position(fen, board):
     """Placement, side, castling rooks, en passant square and clocks of both agree."""
     placement, side, castling, passant, halfmove, fullmove = fen.split(" ")
     theirs = board.fen(en_passant="fen").split(" ")
-    return (
-        [placement, side, passant, halfmove, fullmove] == theirs[:2] + theirs[3:]
-        and castling_rooks(castling) == set(chess.SquareSet(board.castling_rights))
-    )
+    return [placement, side, passant, halfmove, fullmove] == theirs[:2] + theirs[
+        3:
+    ] and castling_rooks(castling) == set(chess.SquareSet(board.castling_rights))
 
 
 def check_against_python_chess(rows, path, source):
@@ -143,16 +174,21 @@ def check_against_python_chess(rows, path, source):
                 score = node.eval()
                 assert row[10:13] == [
                     "" if node.clock() is None else f"{node.clock():g}",
-                    "" if score is None or score.white().score() is None else str(score.white().score()),
-                    "" if score is None or score.white().mate() is None else str(score.white().mate()),
+                    ""
+                    if score is None or score.white().score() is None
+                    else str(score.white().score()),
+                    ""
+                    if score is None or score.white().mate() is None
+                    else str(score.white().mate()),
                 ], where
                 if move:
                     assert row[5] == board.san(move), where
                 else:
                     assert row[4:6] == ["", ""] and row[7] == "", where
                 board.push(move)
-                assert same_position(mb.null_move_fen(row[3]) if not move else mb.apply_uci(row[3], row[4]),
-                                     board), where
+                assert same_position(
+                    mb.null_move_fen(row[3]) if not move else mb.apply_uci(row[3], row[4]), board
+                ), where
                 assert row[6] == str(int(board.is_check())), where
             walked += 1
     assert [key for key in by_game if key[0] == source] == []
@@ -161,8 +197,10 @@ def check_against_python_chess(rows, path, source):
 
 def test_every_row_agrees_with_python_chess(one_process):
     rows = rows_of(one_process[0])
-    walked = sum(check_against_python_chess(rows, path, f"examples/games/{path.name}")
-                 for path in sorted(SAMPLE.glob("*.pgn")))
+    walked = sum(
+        check_against_python_chess(rows, path, f"examples/games/{path.name}")
+        for path in sorted(SAMPLE.glob("*.pgn"))
+    )
     assert walked >= 300
 
 
@@ -184,7 +222,12 @@ def test_clocks_evaluations_and_null_moves_agree_with_python_chess(tmp_path):
     assert status == 0, errors
     rows = rows_of(text)
     assert len(rows) == 9
-    assert check_against_python_chess(rows, tmp_path / "annotated.pgn", str(tmp_path / "annotated.pgn")) == 1
+    assert (
+        check_against_python_chess(
+            rows, tmp_path / "annotated.pgn", str(tmp_path / "annotated.pgn")
+        )
+        == 1
+    )
 
 
 # --- PGN as people write it ------------------------------------------------------------------
@@ -244,10 +287,17 @@ def zstd_compress(data):
         return zstandard.ZstdCompressor().compress(data)
 
 
-@pytest.mark.parametrize("suffix, compress", [
-    (".gz", gzip.compress), (".bz2", bz2.compress), (".xz", lzma.compress), (".zst", zstd_compress),
-    ("-", None),
-], ids=["gz", "bz2", "xz", "zst", "stdin"])
+@pytest.mark.parametrize(
+    "suffix, compress",
+    [
+        (".gz", gzip.compress),
+        (".bz2", bz2.compress),
+        (".xz", lzma.compress),
+        (".zst", zstd_compress),
+        ("-", None),
+    ],
+    ids=["gz", "bz2", "xz", "zst", "stdin"],
+)
 def test_compressed_and_standard_input_give_the_same_rows(one_process, tmp_path, suffix, compress):
     """In folders too: every name but a compressed file's suffix is the plain file's."""
     plain = (SAMPLE / "standard.pgn").read_bytes()
@@ -259,7 +309,9 @@ def test_compressed_and_standard_input_give_the_same_rows(one_process, tmp_path,
         status, text, errors = walk("--jobs", "2", tmp_path)
         source = str(tmp_path / f"standard.pgn{suffix}")
     assert status == 0, errors
-    expected = [row[1:] for row in rows_of(one_process[0]) if row[0] == "examples/games/standard.pgn"]
+    expected = [
+        row[1:] for row in rows_of(one_process[0]) if row[0] == "examples/games/standard.pgn"
+    ]
     rows = rows_of(text)
     assert {row[0] for row in rows} == {source}
     assert [row[1:] for row in rows] == expected
@@ -267,22 +319,37 @@ def test_compressed_and_standard_input_give_the_same_rows(one_process, tmp_path,
 
 def peak_kib(*args):
     """The walker's peak resident memory in KiB, measured in a process of its own."""
-    probe = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, "
-             "stderr=subprocess.DEVNULL, check=True); "
-             "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
-    done = subprocess.run([sys.executable, "-c", probe, *command(), *map(str, args)], env=environment(),
-                          cwd=ROOT, capture_output=True, text=True, timeout=300, check=True)
+    probe = (
+        "import resource, subprocess, sys; subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, "
+        "stderr=subprocess.DEVNULL, check=True); "
+        "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)"
+    )
+    done = subprocess.run(
+        [sys.executable, "-c", probe, *command(), *map(str, args)],
+        env=environment(),
+        cwd=ROOT,
+        capture_output=True,
+        text=True,
+        timeout=300,
+        check=True,
+    )
     return int(done.stdout)
 
 
 def test_memory_does_not_grow_with_the_input(tmp_path):
     """Games with long comments make a large file of few moves; read whole, the larger input
     would cost its own size twice over (its bytes and its text)."""
-    game = ('[Event "long"]\n\n1. e4 { ' + "a long comment " * 700 + "} e5 2. Nf3 Nc6 1-0\n\n").encode()
+    game = (
+        '[Event "long"]\n\n1. e4 { ' + "a long comment " * 700 + "} e5 2. Nf3 Nc6 1-0\n\n"
+    ).encode()
     (tmp_path / "small.pgn").write_bytes(game * 200)  # 2 MB
     (tmp_path / "large.pgn").write_bytes(game * 2000)  # 21 MB
-    small = peak_kib("--jobs", "1", "--chunk", "100", tmp_path / "small.pgn", "-o", tmp_path / "small.csv")
-    large = peak_kib("--jobs", "1", "--chunk", "100", tmp_path / "large.pgn", "-o", tmp_path / "large.csv")
+    small = peak_kib(
+        "--jobs", "1", "--chunk", "100", tmp_path / "small.pgn", "-o", tmp_path / "small.csv"
+    )
+    large = peak_kib(
+        "--jobs", "1", "--chunk", "100", tmp_path / "large.pgn", "-o", tmp_path / "large.csv"
+    )
     assert large - small < 6 * 1024, (small, large)
 
 
@@ -292,21 +359,47 @@ CHESS960 = "nbbrknrq/pppppppp/8/8/8/8/PPPPPPPP/NBBRKNRQ w KQkq - 0 1"
 
 # (case, the middle game's bytes, ply, text, message) of what standard error must say.
 BAD_GAMES = [
-    ("unreadable-move", b"1. e4 e5 2. Nf9 Nc6 1-0\n\n", 3, "Nf9", "no legal move matches SAN 'Nf9'"),
+    (
+        "unreadable-move",
+        b"1. e4 e5 2. Nf9 Nc6 1-0\n\n",
+        3,
+        "Nf9",
+        "no legal move matches SAN 'Nf9'",
+    ),
     ("illegal-move", b"1. e4 e5 2. Ke3 Nc6 1-0\n\n", 3, "Ke3", "no legal move matches SAN 'Ke3'"),
-    ("no-result", b"1. e4 e5 2. Nf3\n\n", 3, "Nf3", "truncated: no result before the next game's tags"),
+    (
+        "no-result",
+        b"1. e4 e5 2. Nf3\n\n",
+        3,
+        "Nf3",
+        "truncated: no result before the next game's tags",
+    ),
     ("not-utf-8-move", b"1. e4 e5 2. Nf3 N\xffc6 1-0\n\n", 4, "N\\xffc6", "byte 0xff is not UTF-8"),
-    ("bad-fen-tag", b'[FEN "8/8/8/8/8/8/8/8 w - - 0 1"]\n\n1. e4 1-0\n\n', 0,
-     "8/8/8/8/8/8/8/8 w - - 0 1", "bad FEN: InvalidBoard"),
-    ("variant", b'[Variant "Crazyhouse"]\n\n1. e4 e5 1-0\n\n', 0, '[Variant "Crazyhouse"]',
-     "not chess: only standard chess and Chess960 are walked"),
+    (
+        "bad-fen-tag",
+        b'[FEN "8/8/8/8/8/8/8/8 w - - 0 1"]\n\n1. e4 1-0\n\n',
+        0,
+        "8/8/8/8/8/8/8/8 w - - 0 1",
+        "bad FEN: InvalidBoard",
+    ),
+    (
+        "variant",
+        b'[Variant "Crazyhouse"]\n\n1. e4 e5 1-0\n\n',
+        0,
+        '[Variant "Crazyhouse"]',
+        "not chess: only standard chess and Chess960 are walked",
+    ),
     ("null-move-in-check", b"1. e4 f6 2. Qh5+ -- 1-0\n\n", 4, "--", "null move illegal (in check)"),
 ]
 
 
-@pytest.mark.parametrize("case, middle, ply, text, message", BAD_GAMES, ids=[c[0] for c in BAD_GAMES])
+@pytest.mark.parametrize(
+    "case, middle, ply, text, message", BAD_GAMES, ids=[c[0] for c in BAD_GAMES]
+)
 def test_bad_game_is_reported_and_left_out(tmp_path, case, middle, ply, text, message):
-    (tmp_path / "games.pgn").write_bytes(GOOD.encode() + b'[Event "bad"]\n' + middle + GOOD.encode())
+    (tmp_path / "games.pgn").write_bytes(
+        GOOD.encode() + b'[Event "bad"]\n' + middle + GOOD.encode()
+    )
     (tmp_path / "good.pgn").write_text(GOOD + GOOD, encoding="utf-8")
     status, text_out, errors = walk("--jobs", "2", "--chunk", "1", tmp_path)
     assert status == 1
@@ -314,7 +407,12 @@ def test_bad_game_is_reported_and_left_out(tmp_path, case, middle, ply, text, me
     # Both files' games 1 and the good file's 2 are written, and identically so; the bad file's
     # third game keeps its number.
     written = [(pathlib.Path(row[0]).name, row[1]) for row in rows]
-    assert sorted(set(written)) == [("games.pgn", "1"), ("games.pgn", "3"), ("good.pgn", "1"), ("good.pgn", "2")]
+    assert sorted(set(written)) == [
+        ("games.pgn", "1"),
+        ("games.pgn", "3"),
+        ("good.pgn", "1"),
+        ("good.pgn", "2"),
+    ]
     assert len({tuple(row[2:]) for row in rows}) == len(rows) // 4
     assert errors == [
         f"{tmp_path / 'games.pgn'}: game 2, ply {ply}: {text!r}: {message}",
@@ -329,41 +427,103 @@ def test_bytes_that_are_not_utf_8_cost_no_game_outside_the_moves(tmp_path):
     status, text, errors = walk("--jobs", "1", "--tags", "White,Black", tmp_path / "latin.pgn")
     assert status == 0, errors
     assert [row[13:] for row in rows_of(text, ["White", "Black"])] == [["caf\\xe9", ""]] * 2
-    status, text, errors = walk("--jobs", "1", "--tags", "White", "--encoding", "latin-1", tmp_path / "latin.pgn")
+    status, text, errors = walk(
+        "--jobs", "1", "--tags", "White", "--encoding", "latin-1", tmp_path / "latin.pgn"
+    )
     assert status == 0, errors
     assert [row[13] for row in rows_of(text, ["White"])] == ["café"] * 2
 
 
 def test_game_cut_off_at_the_end_of_the_file(tmp_path):
-    (tmp_path / "cut.pgn").write_text(GOOD + "1. d4 d5 2. c4 { a comment left open", encoding="utf-8")
+    (tmp_path / "cut.pgn").write_text(
+        GOOD + "1. d4 d5 2. c4 { a comment left open", encoding="utf-8"
+    )
     status, text, errors = walk("--jobs", "1", tmp_path / "cut.pgn")
     assert status == 1
     assert len(rows_of(text)) == 4
-    assert errors[0].endswith(": game 2, ply 3: 'c4': truncated: no result before the end of the file")
+    assert errors[0].endswith(
+        ": game 2, ply 3: 'c4': truncated: no result before the end of the file"
+    )
 
 
 # --- failures: one line, a documented status, the user's files as they were ------------------
 FAILURES = [
     # (case, arguments with {input} and {dir}, status, the line's start)
-    ("output-is-input", ["{input}", "-o", "{input}"], 2, "morvek-walk: the output {input} is one of the inputs"),
-    ("output-in-input-folder", ["{dir}", "-o", "{input}"], 2, "morvek-walk: the output {input} is one of the inputs"),
-    ("output-folder-missing", ["{input}", "-o", "{dir}/no/such/out.csv"], 2, "morvek-walk: cannot write"),
-    ("output-is-a-folder", ["{input}", "-o", "{dir}"], 2, "morvek-walk: the output {dir} is a folder"),
-    ("no-such-input", ["{dir}/nothing.pgn", "-o", "{dir}/out.csv"], 2, "morvek-walk: no such file or folder"),
-    ("empty-folder", ["{dir}/empty", "-o", "{dir}/out.csv"], 2, "morvek-walk: no PGN files in {dir}/empty"),
-    ("corrupt-gzip", ["{dir}/broken.pgn.gz", "-o", "{dir}/out.csv"], 2, "morvek-walk: cannot read {dir}/broken.pgn.gz"),
+    (
+        "output-is-input",
+        ["{input}", "-o", "{input}"],
+        2,
+        "morvek-walk: the output {input} is one of the inputs",
+    ),
+    (
+        "output-in-input-folder",
+        ["{dir}", "-o", "{input}"],
+        2,
+        "morvek-walk: the output {input} is one of the inputs",
+    ),
+    (
+        "output-folder-missing",
+        ["{input}", "-o", "{dir}/no/such/out.csv"],
+        2,
+        "morvek-walk: cannot write",
+    ),
+    (
+        "output-is-a-folder",
+        ["{input}", "-o", "{dir}"],
+        2,
+        "morvek-walk: the output {dir} is a folder",
+    ),
+    (
+        "no-such-input",
+        ["{dir}/nothing.pgn", "-o", "{dir}/out.csv"],
+        2,
+        "morvek-walk: no such file or folder",
+    ),
+    (
+        "empty-folder",
+        ["{dir}/empty", "-o", "{dir}/out.csv"],
+        2,
+        "morvek-walk: no PGN files in {dir}/empty",
+    ),
+    (
+        "corrupt-gzip",
+        ["{dir}/broken.pgn.gz", "-o", "{dir}/out.csv"],
+        2,
+        "morvek-walk: cannot read {dir}/broken.pgn.gz",
+    ),
     ("jobs-zero", ["--jobs", "0", "{input}"], 2, "morvek-walk: error: --jobs takes 1 to"),
     ("jobs-too-many", ["--jobs", "5000", "{input}"], 2, "morvek-walk: error: --jobs takes 1 to"),
-    ("dask-local-x", ["--dask", "local:x", "{input}"], 2, "morvek-walk: error: --dask local:N takes N from 1"),
-    ("dask-local-0", ["--dask", "local:0", "{input}"], 2, "morvek-walk: error: --dask local:N takes N from 1"),
-    ("unknown-encoding", ["--encoding", "klingon", "{input}"], 2, "morvek-walk: error: unknown encoding"),
-    pytest.param("dask-unreachable", ["--dask", "tcp://127.0.0.1:9", "--dask-timeout", "1", "{input}", "-o",
-                                      "{dir}/out.csv"], 2, "morvek-walk: cannot reach the Dask scheduler",
-                 marks=needs_dask),
+    (
+        "dask-local-x",
+        ["--dask", "local:x", "{input}"],
+        2,
+        "morvek-walk: error: --dask local:N takes N from 1",
+    ),
+    (
+        "dask-local-0",
+        ["--dask", "local:0", "{input}"],
+        2,
+        "morvek-walk: error: --dask local:N takes N from 1",
+    ),
+    (
+        "unknown-encoding",
+        ["--encoding", "klingon", "{input}"],
+        2,
+        "morvek-walk: error: unknown encoding",
+    ),
+    pytest.param(
+        "dask-unreachable",
+        ["--dask", "tcp://127.0.0.1:9", "--dask-timeout", "1", "{input}", "-o", "{dir}/out.csv"],
+        2,
+        "morvek-walk: cannot reach the Dask scheduler",
+        marks=needs_dask,
+    ),
 ]
 
 
-@pytest.mark.parametrize("case, arguments, status, line", FAILURES, ids=[getattr(f, "values", f)[0] for f in FAILURES])
+@pytest.mark.parametrize(
+    "case, arguments, status, line", FAILURES, ids=[getattr(f, "values", f)[0] for f in FAILURES]
+)
 def test_failure_is_one_line_and_touches_nothing(tmp_path, case, arguments, status, line):
     (tmp_path / "games.pgn").write_text(GOOD, encoding="utf-8")
     (tmp_path / "broken.pgn.gz").write_bytes(gzip.compress(GOOD.encode())[:-12])
@@ -380,15 +540,31 @@ def test_failure_is_one_line_and_touches_nothing(tmp_path, case, arguments, stat
 @pytest.mark.parametrize("sent", [signal.SIGINT, signal.SIGTERM], ids=["ctrl-c", "sigterm"])
 def test_interrupted_walk_leaves_no_output(tmp_path, sent):
     (tmp_path / "many.pgn").write_bytes((SAMPLE / "standard.pgn").read_bytes() * 100)
-    with subprocess.Popen([*command(), "--jobs", "2", "--chunk", "2000", str(tmp_path / "many.pgn"), "-o",
-                           str(tmp_path / "out.csv")], cwd=ROOT, env=environment(), stderr=subprocess.PIPE) as child:
+    with subprocess.Popen(
+        [
+            *command(),
+            "--jobs",
+            "2",
+            "--chunk",
+            "2000",
+            str(tmp_path / "many.pgn"),
+            "-o",
+            str(tmp_path / "out.csv"),
+        ],
+        cwd=ROOT,
+        env=environment(),
+        stderr=subprocess.PIPE,
+    ) as child:
         time.sleep(2)
         child.send_signal(sent)
         errors = child.stderr.read().decode().splitlines()
         status = child.wait(timeout=60)
     assert status == 130
-    assert len(errors) == 1 and errors[0].startswith("morvek-walk: interrupted after ") and \
-        errors[0].endswith("; no output kept")
+    assert (
+        len(errors) == 1
+        and errors[0].startswith("morvek-walk: interrupted after ")
+        and errors[0].endswith("; no output kept")
+    )
     assert sorted(p.name for p in tmp_path.iterdir()) == ["many.pgn"]
 
 
@@ -400,7 +576,9 @@ def free_port():
 
 
 def start(argv, env):
-    return subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return subprocess.Popen(
+        argv, env=env, cwd=ROOT, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL
+    )
 
 
 def cluster_command(*argv):
@@ -411,20 +589,31 @@ def cluster_command(*argv):
 
 
 @needs_dask
-@pytest.mark.parametrize("scheduler_has_module", [True, False], ids=["every-node-has-it", "scheduler-lacks-it"])
+@pytest.mark.parametrize(
+    "scheduler_has_module", [True, False], ids=["every-node-has-it", "scheduler-lacks-it"]
+)
 def test_walk_on_a_cluster_of_separate_processes(one_process, scheduler_has_module):
     port = free_port()
     address = f"tcp://127.0.0.1:{port}"
     bare = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
-    processes = [start(cluster_command("scheduler", "--host", "127.0.0.1", "--port", str(port)),
-                       environment() if scheduler_has_module else bare)]
+    processes = [
+        start(
+            cluster_command("scheduler", "--host", "127.0.0.1", "--port", str(port)),
+            environment() if scheduler_has_module else bare,
+        )
+    ]
     try:
         deadline = time.monotonic() + 30
         while socket.socket().connect_ex(("127.0.0.1", port)) != 0:
             assert time.monotonic() < deadline, "the scheduler did not start"
             time.sleep(0.2)
-        processes += [start(cluster_command("worker", address, "--nthreads", "1"), environment()) for _ in range(2)]
-        status, text, errors = walk("--dask", address, "--chunk", "400", "examples/games", timeout=120)
+        processes += [
+            start(cluster_command("worker", address, "--nthreads", "1"), environment())
+            for _ in range(2)
+        ]
+        status, text, errors = walk(
+            "--dask", address, "--chunk", "400", "examples/games", timeout=120
+        )
     finally:
         for process in reversed(processes):  # the workers first, then their scheduler
             process.terminate()
@@ -438,20 +627,25 @@ def test_walk_on_a_cluster_of_separate_processes(one_process, scheduler_has_modu
         assert text == one_process[0]
     else:
         assert status == 2 and len(errors) == 1
-        assert errors[0].startswith("morvek-walk: the Dask scheduler or a worker cannot import morvek_board: "
-                                    "install 'morvek_board[walk]' on every node")
+        assert errors[0].startswith(
+            "morvek-walk: the Dask scheduler or a worker cannot import morvek_board: "
+            "install 'morvek_board[walk]' on every node"
+        )
 
 
 # --- Chess960 castling in FEN tags -----------------------------------------------------------
-@pytest.mark.parametrize("fen", [
-    CHESS960,
-    "rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/RKRNNQBB w KQkq - 0 1",
-    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-    "r3k2r/8/8/8/8/8/8/R3K2R b Kq - 0 1",
-    "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w Qk - 0 1",
-    "rr2k2r/8/8/8/8/8/8/1R1K2RR w KQkq - 0 1",
-    "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1",
-])
+@pytest.mark.parametrize(
+    "fen",
+    [
+        CHESS960,
+        "rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/RKRNNQBB w KQkq - 0 1",
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+        "r3k2r/8/8/8/8/8/8/R3K2R b Kq - 0 1",
+        "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w Qk - 0 1",
+        "rr2k2r/8/8/8/8/8/8/1R1K2RR w KQkq - 0 1",
+        "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1",
+    ],
+)
 def test_fen_tag_castling_means_the_outermost_rook(fen):
     """What python-chess reads in a Chess960 FEN, the module reads in the walker's text of it;
     a text whose letters already name those rooks stays as written."""
@@ -479,8 +673,21 @@ def test_progress_bar_on_a_terminal(tmp_path):
     main, terminal = pty.openpty()
     # A terminal of 100 columns; a new pseudo-terminal has none.
     fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 30, 100, 0, 0))
-    with subprocess.Popen([*command(), "--jobs", "1", "--chunk", "400", "-o", str(tmp_path / "out.csv"),
-                           "examples/games"], cwd=ROOT, env=environment(), stderr=terminal) as child:
+    with subprocess.Popen(
+        [
+            *command(),
+            "--jobs",
+            "1",
+            "--chunk",
+            "400",
+            "-o",
+            str(tmp_path / "out.csv"),
+            "examples/games",
+        ],
+        cwd=ROOT,
+        env=environment(),
+        stderr=terminal,
+    ) as child:
         os.close(terminal)
         shown = b""
         # Read while it runs: a full terminal buffer would stop the child.

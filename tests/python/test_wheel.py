@@ -24,19 +24,32 @@ def headers(text):
 
 
 def test_wheel_holds_the_module_its_stubs_and_the_walker_only(distribution):
-    payload = {f.as_posix() for f in distribution.files
-               if not f.parts[0].endswith(".dist-info") and "__pycache__" not in f.parts and f.parts[0] != ".."}
+    payload = {
+        f.as_posix()
+        for f in distribution.files
+        if not f.parts[0].endswith(".dist-info")
+        and "__pycache__" not in f.parts
+        and f.parts[0] != ".."
+    }
     walker = {f"morvek_walk/{p.name}" for p in (ROOT / "morvek_walk").glob("*.py")}
-    assert payload == {
-        "morvek_board.abi3.so",
-        "morvek_board-stubs/__init__.pyi",
-        "morvek_board-stubs/py.typed",
-    } | walker
-    assert [(e.name, e.value) for e in distribution.entry_points if e.group == "console_scripts"] == [
-        ("morvek-walk", "morvek_walk.cli:run")
-    ]
-    extra = [r for r in distribution.requires or [] if "extra == \"walk\"" in r]
-    assert {r.split(";")[0].split(">")[0].strip() for r in extra} == {"dask[distributed]", "tqdm", "zstandard"}
+    assert (
+        payload
+        == {
+            "morvek_board.abi3.so",
+            "morvek_board-stubs/__init__.pyi",
+            "morvek_board-stubs/py.typed",
+        }
+        | walker
+    )
+    assert [
+        (e.name, e.value) for e in distribution.entry_points if e.group == "console_scripts"
+    ] == [("morvek-walk", "morvek_walk.cli:run")]
+    extra = [r for r in distribution.requires or [] if 'extra == "walk"' in r]
+    assert {r.split(";")[0].split(">")[0].strip() for r in extra} == {
+        "dask[distributed]",
+        "tqdm",
+        "zstandard",
+    }
 
 
 def test_wheel_is_named_for_the_stable_abi_of_3_9_and_manylinux2014(distribution):
@@ -65,5 +78,7 @@ def test_installed_stubs_are_the_sources_and_complete(distribution):
 
 def test_wheel_carries_its_license(distribution):
     assert distribution.metadata["License-Expression"] == "MIT"
-    licenses = [f for f in distribution.files if f.parts[0].endswith(".dist-info") and f.name == "LICENSE"]
+    licenses = [
+        f for f in distribution.files if f.parts[0].endswith(".dist-info") and f.name == "LICENSE"
+    ]
     assert [f.read_binary() for f in licenses] == [(ROOT / "LICENSE").read_bytes()]
