@@ -120,7 +120,7 @@ build_sdist() {
         --skip-dependency-check --outdir "$dist" "$root" || return 1
     local unexpected
     unexpected=$(tar -tzf "$sdist" | sed "s|^morvek_board-$version/||" |
-        grep -v -E '^$|^PKG-INFO$|^(pyproject\.toml|CMakeLists\.txt|README\.md|LICENSE|morvek_board\.pyi)$|^(chess|src|cmake)/' || true)
+        grep -v -E '^$|^PKG-INFO$|^(pyproject\.toml|CMakeLists\.txt|README\.md|LICENSE|morvek_board\.pyi)$|^(chess|src|cmake|morvek_walk)/' || true)
     if [[ -n "$unexpected" ]]; then
         echo "wheel: the sdist holds more than the build needs:" $unexpected >&2
         return 1

@@ -29,8 +29,10 @@ test_sdist() {
     fi
     "$venv/bin/python" "$root/examples/quick_tour.py" >"$output" 2>&1
     status=$?
+    ((status == 0)) && walk_installed "$venv" "$output"
+    status=$?
     ((status == 0)) || cat "$output"
-    tally_record sdist "$status" "installed from source, the example ran: exit status $status"
+    tally_record sdist "$status" "installed from source, the example and the walker ran: exit status $status"
 }
 
 # Runs the example and, when FULL, tests/python against the copy installed in VENV, from the
