@@ -67,16 +67,6 @@ constexpr bool is_castling_move(BitBoard kings, BitBoard own, const Move& m) {
     return kings.has(m.from) && own.has(m.from) && own.has(m.to);
 }
 
-// The castling of `c` whose rook stands on `rook_square` and whose right is held, if any.
-constexpr std::optional<Castling> castling_onto(const CastleRights& rights, Color c, Square king,
-                                                Square rook_square) {
-    std::optional<Castling> found;
-    for_each_right(rights, [&](File rook) {
-        if (make_square(rook, back_rank(c)) == rook_square) found = castling_with(c, king, rook);
-    });
-    return found;
-}
-
 // The test, beyond holding the right and not standing in check: (1) every square the king and
 // rook cross or land on is empty but for the two of them, (2) the rook is not pinned to its
 // king along the back rank, (3) no square the king crosses or lands on is attacked, each
