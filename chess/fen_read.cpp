@@ -128,8 +128,8 @@ Placement read_placement(const char* p, const char* end) {
         p = kept;
         last = kept + (short_enough ? n : 0);
     }
-    if (short_enough)
     // Unrolled: the loop's own count and test cost as much as a character's work.
+    if (short_enough)
 #pragma GCC unroll 4
         for (; p != last; ++p) {
             const std::uint64_t e = PLACEMENT[std::uint8_t(*p)];

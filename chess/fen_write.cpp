@@ -59,8 +59,8 @@ constexpr std::array<RankText, 256> make_rank_texts() {
         for (unsigned stage = 0; stage < 3; ++stage)
             for (unsigned f = 0; f < 8; ++f)
                 if (kept[f] && (shift_of[f] >> stage & 1)) {
-                    const unsigned at =
-                        f - (shift_of[f] & ((1u << stage) - 1));  // after earlier stages
+                    // Where the letter stands after the earlier stages.
+                    const unsigned at = f - (shift_of[f] & ((1u << stage) - 1));
                     r.move[stage] |= std::uint64_t(0xFF) << (8 * at);
                 }
     }

@@ -32,8 +32,8 @@ std::uint64_t count_unpinned_pawn_moves(const Board& b, BitBoard mask) {
     const BitBoard right{ahead.without(file_set(File::H)).bits << 1};
     const BitBoard targets = mask & b.them();
     const BitBoard last = rank_set(relative_rank(us, Rank::Eighth));
-    const BitBoard pushes =
-        (single | twice) & mask;  // single and double pushes never share a square
+    // Single and double pushes never share a square.
+    const BitBoard pushes = (single | twice) & mask;
     const BitBoard l = left & targets, r = right & targets;
     std::uint64_t n = std::uint64_t(pushes.count() + l.count() + r.count());
     if (((pushes | l | r) & last).any())  // each promotion square stands for four moves

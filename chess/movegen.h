@@ -162,7 +162,7 @@ inline void piece_moves(const Board& b, Square k, BitBoard mask, bool with_pinne
     const BitBoard occ = b.occupied();
     for (const Square s : pieces.without(b.pinned)) emit(sink, P, s, attacks_of<P>(s, occ) & mask);
     if (P == Piece::Knight || !with_pinned) return;
-    for (const Square s : pieces& b.pinned)
+    for (const Square s : (pieces & b.pinned))
         emit(sink, P, s, attacks_of<P>(s, occ) & mask & line(k, s));
 }
 
@@ -184,7 +184,7 @@ inline void generate_moves_for(const Board& b, Sink&& sink, Steps steps = {}) {
                 emit(sink, Piece::Pawn, s, pawn_targets(b, s) & mask);
         // In check a pinned piece can neither take the checker nor block.
         if (steps.has(Step::PinnedPawns) && !in_check)
-            for (const Square s : pawns& b.pinned)
+            for (const Square s : (pawns & b.pinned))
                 emit(sink, Piece::Pawn, s, pawn_targets(b, s) & line(k, s));
         // No check mask here: the capture takes the checking pawn, or the test refuses it.
         if (steps.has(Step::EnPassant) && b.en_passant) {

@@ -81,8 +81,8 @@ void play(Board& b, const Move& m) {
                         b.checkers = knight_attacks(their_king) & BitBoard::from(m.to);
                     break;
                 }
-                if (int(index(m.to)) - int(index(m.from)) ==
-                    (us == Color::White ? 16 : -16)) {  // double push
+                // A double push.
+                if (int(index(m.to)) - int(index(m.from)) == (us == Color::White ? 16 : -16)) {
                     new_en_passant = file_of(m.to);
                 } else if (const auto ep = b.en_passant_squares(); ep && m.to == ep->target) {
                     toggle<Keyed>(b, them, Piece::Pawn, ep->victim);

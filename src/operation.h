@@ -148,10 +148,10 @@ struct PlacedPiece {
 
 constexpr std::size_t PLACEMENT_CODES = 64 * std::size_t(chess::PIECE_KINDS) * 2;
 constexpr std::size_t placement_code(const PlacedPiece& p) {
-    return (std::size_t(chess::index(p.square)) * std::size_t(chess::PIECE_KINDS) +
-            chess::index(p.piece)) *
-               2 +
-           chess::index(p.color);
+    const std::size_t square_piece =
+        std::size_t(chess::index(p.square)) * std::size_t(chess::PIECE_KINDS) +
+        chess::index(p.piece);
+    return square_piece * 2 + chess::index(p.color);
 }
 
 struct Placement {

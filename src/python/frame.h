@@ -190,9 +190,10 @@ template <std::size_t N>
 Fast fast_strings(const TupleAndDict& arguments, std::array<std::string_view, N>& texts) {
     PyObject* args = arguments.args;
     if (arguments.kwargs || PyTuple_Size(args) != Py_ssize_t(N)) return Fast::NotApplicable;
-    for (std::size_t i = 0; i < N; ++i)
-        if (!PyUnicode_Check(PyTuple_GetItem(args, Py_ssize_t(i))))
-            return Fast::NotApplicable;  // lends
+    for (std::size_t i = 0; i < N; ++i) {
+        PyObject* item = PyTuple_GetItem(args, Py_ssize_t(i));  // lends
+        if (!PyUnicode_Check(item)) return Fast::NotApplicable;
+    }
     const char* data[3] = {};
     Py_ssize_t size[3] = {};
     int ok;

@@ -89,7 +89,7 @@ int look_in(dl_phdr_info* info, std::size_t, void* data) {
     ElfW(Addr) start = ~ElfW(Addr){0}, end = 0;
     void* eh_frame = nullptr;
     for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-        const ElfW(Phdr) & header = info->dlpi_phdr[i];
+        const auto& header = info->dlpi_phdr[i];
         const ElfW(Addr) first = info->dlpi_addr + header.p_vaddr;
         if (header.p_type == PT_LOAD) {
             const ElfW(Addr) last = first + header.p_memsz;
