@@ -96,6 +96,9 @@ def variant_problem(game: Game) -> Optional[Problem]:
     )
 
 
+NO_ANNOTATIONS = ("", "", "")
+
+
 def walk_game(game: Game) -> tuple[list[tuple[Any, ...]], Optional[Problem]]:
     fen = game.tags.get("FEN", START)
     if "FEN" in game.tags:
@@ -138,9 +141,6 @@ def walk_game(game: Game) -> tuple[list[tuple[Any, ...]], Optional[Problem]]:
             return [], (ply, written, str(error))
         fen = after
     return rows, None
-
-
-NO_ANNOTATIONS = ("", "", "")
 
 
 def _cell(value: Any) -> Any:
