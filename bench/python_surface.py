@@ -365,8 +365,8 @@ def load_build(path):
     import importlib.util
 
     loader = importlib.machinery.ExtensionFileLoader("morvek_board", path)
-    spec = importlib.util.spec_from_file_location("morvek_board", path, loader=loader)
-    module = importlib.util.module_from_spec(spec)
+    location = importlib.util.spec_from_file_location("morvek_board", path, loader=loader)
+    module = importlib.util.module_from_spec(location)
     loader.exec_module(module)
     return module
 
