@@ -8,8 +8,9 @@ import codecs
 import re
 from typing import BinaryIO, Iterator, NamedTuple, Optional
 
-# A game that cannot be walked: (ply, text, message); ply 0 for what comes before the moves.
-Problem = tuple[int, str, str]
+# A game that cannot be walked: (ply, text, message, reason); ply 0 for what comes before the
+# moves; the reason, a few words, sums the games left out at the end of a walk.
+Problem = tuple[int, str, str, str]
 
 
 # What a move's comment says: (seconds left from [%clk H:MM:SS], centipawns from White's side
@@ -144,7 +145,7 @@ class GameReader:
         found = game.problem
         if found is None and not result:
             last = game.moves[-1] if game.moves else ""
-            found = (len(game.moves), last, f"truncated: no result before {where}")
+            found = (len(game.moves), last, f"truncated: no result before {where}", "cut off")
         return Game(
             self.source, self.number, game.tags, game.moves, game.annotations, result, found
         )
@@ -167,6 +168,7 @@ class GameReader:
                         len(game.moves) + 1,
                         printable(token),
                         f"byte 0x{byte:02x} is not UTF-8",
+                        "not UTF-8",
                     )
             if kind in ("space", "semicolon", "escape", "nag", "dots"):
                 continue
@@ -212,7 +214,12 @@ class GameReader:
             elif kind == "number":
                 continue
             elif game.problem is None:
-                game.problem = (len(game.moves) + 1, printable(token), "not PGN movetext")
+                game.problem = (
+                    len(game.moves) + 1,
+                    printable(token),
+                    "not PGN movetext",
+                    "not PGN",
+                )
         else:
             if final:
                 if game.started:

@@ -57,9 +57,9 @@ CHESS_VARIANTS = frozenset(
 
 
 class ChunkResult(NamedTuple):
-    csv: str
-    # (source, game, ply, text, message) of each game left out, in order
-    problems: list[tuple[str, int, int, str, str]]
+    csv: bytes
+    # (source, game, ply, text, message, reason) of each game left out, in order
+    problems: list[tuple[str, int, int, str, str, str]]
     games: int
     positions: int
 
@@ -82,7 +82,7 @@ def walk_chunk(games: list[Game], tags: tuple[str, ...] = ()) -> ChunkResult:
         writer.writerows(row + extra for row in rows)
         written += 1
         positions += len(rows)
-    return ChunkResult(out.getvalue(), problems, written, positions)
+    return ChunkResult(out.getvalue().encode(), problems, written, positions)
 
 
 def variant_problem(game: Game) -> Optional[Problem]:
@@ -93,6 +93,7 @@ def variant_problem(game: Game) -> Optional[Problem]:
         0,
         f'[Variant "{printable(variant)}"]',
         "not chess: only standard chess and Chess960 are walked",
+        "not chess",
     )
 
 
@@ -106,8 +107,9 @@ def walk_game(game: Game) -> tuple[list[tuple[Any, ...]], Optional[Problem]]:
         try:
             mb.side_to_move(fen)
         except ValueError as error:
-            return [], (0, printable(game.tags["FEN"]), str(error))
+            return [], (0, printable(game.tags["FEN"]), str(error), "FEN tag refused")
     result = game.result or game.tags.get("Result", "")
+    source = printable(game.source)
     rows = []
     for ply, written in enumerate(game.moves, 1):
         found = NO_ANNOTATIONS
@@ -115,16 +117,18 @@ def walk_game(game: Game) -> tuple[list[tuple[Any, ...]], Optional[Problem]]:
             found = tuple(map(_cell, game.annotations[ply]))
         try:
             if written in NULL_MOVES:
+                reason = "null move in check"
                 after = mb.null_move_fen(fen)
                 uci = san = see = ""
             else:
+                reason = "move not legal"
                 uci = mb.san_to_uci(fen, written)
                 after = mb.apply_uci(fen, uci)
                 san = mb.uci_to_san(fen, uci)
                 see = mb.see_move(fen, uci)
             rows.append(
                 (
-                    game.source,
+                    source,
                     game.number,
                     ply,
                     fen,
@@ -138,7 +142,7 @@ def walk_game(game: Game) -> tuple[list[tuple[Any, ...]], Optional[Problem]]:
                 )
             )
         except ValueError as error:
-            return [], (ply, written, str(error))
+            return [], (ply, written, str(error), reason)
         fen = after
     return rows, None
 

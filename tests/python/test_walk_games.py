@@ -14,9 +14,11 @@ import io
 import lzma
 import os
 import pathlib
+import re
 import shutil
 import signal
 import socket
+import stat
 import subprocess
 import sys
 import time
@@ -64,12 +66,13 @@ def command():
 
 
 def walk(*args, cwd=ROOT, timeout=300, stdin=None):
-    """Runs the walker; (exit status, CSV text, standard error lines)."""
+    """Runs the walker; (exit status, CSV text, standard error lines). `stdin`: bytes, or a
+    file to be standard input itself."""
     done = subprocess.run(
         [*command(), *map(str, args)],
         cwd=cwd,
         env=environment(),
-        input=stdin,
+        **({"input": stdin} if isinstance(stdin, bytes) else {"stdin": stdin}),
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         timeout=timeout,
@@ -357,7 +360,7 @@ def test_memory_does_not_grow_with_the_input(tmp_path):
 GOOD = '[Event "good"]\n\n1. e4 e5 2. Nf3 Nc6 1-0\n\n'
 CHESS960 = "nbbrknrq/pppppppp/8/8/8/8/PPPPPPPP/NBBRKNRQ w KQkq - 0 1"
 
-# (case, the middle game's bytes, ply, text, message) of what standard error must say.
+# (case, the middle game's bytes, ply, text, message, the reason its skip is counted under)
 BAD_GAMES = [
     (
         "unreadable-move",
@@ -365,22 +368,39 @@ BAD_GAMES = [
         3,
         "Nf9",
         "no legal move matches SAN 'Nf9'",
+        "move not legal",
     ),
-    ("illegal-move", b"1. e4 e5 2. Ke3 Nc6 1-0\n\n", 3, "Ke3", "no legal move matches SAN 'Ke3'"),
+    (
+        "illegal-move",
+        b"1. e4 e5 2. Ke3 Nc6 1-0\n\n",
+        3,
+        "Ke3",
+        "no legal move matches SAN 'Ke3'",
+        "move not legal",
+    ),
     (
         "no-result",
         b"1. e4 e5 2. Nf3\n\n",
         3,
         "Nf3",
         "truncated: no result before the next game's tags",
+        "cut off",
     ),
-    ("not-utf-8-move", b"1. e4 e5 2. Nf3 N\xffc6 1-0\n\n", 4, "N\\xffc6", "byte 0xff is not UTF-8"),
+    (
+        "not-utf-8-move",
+        b"1. e4 e5 2. Nf3 N\xffc6 1-0\n\n",
+        4,
+        "N\\xffc6",
+        "byte 0xff is not UTF-8",
+        "not UTF-8",
+    ),
     (
         "bad-fen-tag",
         b'[FEN "8/8/8/8/8/8/8/8 w - - 0 1"]\n\n1. e4 1-0\n\n',
         0,
         "8/8/8/8/8/8/8/8 w - - 0 1",
         "bad FEN: InvalidBoard",
+        "FEN tag refused",
     ),
     (
         "variant",
@@ -388,15 +408,24 @@ BAD_GAMES = [
         0,
         '[Variant "Crazyhouse"]',
         "not chess: only standard chess and Chess960 are walked",
+        "not chess",
     ),
-    ("null-move-in-check", b"1. e4 f6 2. Qh5+ -- 1-0\n\n", 4, "--", "null move illegal (in check)"),
+    (
+        "null-move-in-check",
+        b"1. e4 f6 2. Qh5+ -- 1-0\n\n",
+        4,
+        "--",
+        "null move illegal (in check)",
+        "null move in check",
+    ),
 ]
 
 
 @pytest.mark.parametrize(
-    "case, middle, ply, text, message", BAD_GAMES, ids=[c[0] for c in BAD_GAMES]
+    "case, middle, ply, text, message, reason", BAD_GAMES, ids=[c[0] for c in BAD_GAMES]
 )
-def test_bad_game_is_reported_and_left_out(tmp_path, case, middle, ply, text, message):
+def test_bad_game_is_reported_and_left_out(tmp_path, case, middle, ply, text, message, reason):
+    """The text as given, escaped once; with --quiet only the counts, the skips summed."""
     (tmp_path / "games.pgn").write_bytes(
         GOOD.encode() + b'[Event "bad"]\n' + middle + GOOD.encode()
     )
@@ -414,10 +443,9 @@ def test_bad_game_is_reported_and_left_out(tmp_path, case, middle, ply, text, me
         ("good.pgn", "2"),
     ]
     assert len({tuple(row[2:]) for row in rows}) == len(rows) // 4
-    assert errors == [
-        f"{tmp_path / 'games.pgn'}: game 2, ply {ply}: {text!r}: {message}",
-        "morvek-walk: 4 games written, 16 positions, 1 games skipped",
-    ]
+    counts = f"morvek-walk: 4 games written, 16 positions, 1 games skipped (1 {reason})"
+    assert errors == [f"{tmp_path / 'games.pgn'}: game 2, ply {ply}: '{text}': {message}", counts]
+    assert walk("--quiet", "--jobs", "1", tmp_path)[::2] == (1, [counts])
 
 
 def test_bytes_that_are_not_utf_8_cost_no_game_outside_the_moves(tmp_path):
@@ -511,11 +539,60 @@ FAILURES = [
         2,
         "morvek-walk: error: unknown encoding",
     ),
+    (
+        "output-suffix-gz",
+        ["{input}", "-o", "{dir}/out.csv.gz"],
+        2,
+        "morvek-walk: error: the output {dir}/out.csv.gz names a format the walker does not write",
+    ),
+    (
+        "output-suffix-parquet",
+        ["{input}", "-o", "{dir}/out.parquet"],
+        2,
+        "morvek-walk: error: the output {dir}/out.parquet names a format",
+    ),
+    (
+        "standard-input-is-the-output",
+        ["-", "-o", "{input}"],
+        2,
+        "morvek-walk: the output {input} is one of the inputs",
+    ),
+    (
+        "corrupt-deflate-data",
+        ["{dir}/flipped.pgn.gz", "-o", "{dir}/out.csv"],
+        2,
+        "morvek-walk: cannot read {dir}/flipped.pgn.gz: Error -3",
+    ),
+    (
+        "tag-named-like-a-column",
+        ["--tags", "White,result,game", "{input}"],
+        2,
+        "morvek-walk: error: --tags: result names a column already",
+    ),
+    (
+        "dask-address-without-port",
+        ["--dask", "foo", "{input}"],
+        2,
+        "morvek-walk: error: --dask takes a scheduler's address such as tcp://host:8786",
+    ),
+    (
+        "dask-address-bad-port",
+        ["--dask", "tcp://127.0.0.1:8786x", "{input}"],
+        2,
+        "morvek-walk: error: --dask takes a scheduler's address",
+    ),
     pytest.param(
         "dask-unreachable",
         ["--dask", "tcp://127.0.0.1:9", "--dask-timeout", "1", "{input}", "-o", "{dir}/out.csv"],
         2,
         "morvek-walk: cannot reach the Dask scheduler",
+        marks=needs_dask,
+    ),
+    pytest.param(
+        "dask-port-answered-by-another-server",
+        ["--dask", "tcp://{silent}", "--dask-timeout", "1", "{input}", "-o", "{dir}/out.csv"],
+        2,
+        "morvek-walk: cannot reach the Dask scheduler at tcp://{silent} within 1 s",
         marks=needs_dask,
     ),
 ]
@@ -527,44 +604,186 @@ FAILURES = [
 def test_failure_is_one_line_and_touches_nothing(tmp_path, case, arguments, status, line):
     (tmp_path / "games.pgn").write_text(GOOD, encoding="utf-8")
     (tmp_path / "broken.pgn.gz").write_bytes(gzip.compress(GOOD.encode())[:-12])
+    flipped = bytearray(gzip.compress((SAMPLE / "standard.pgn").read_bytes()))
+    flipped[40] ^= 0xFF
+    (tmp_path / "flipped.pgn.gz").write_bytes(flipped)
     (tmp_path / "empty").mkdir()
     before = {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()}
-    fill = {"input": tmp_path / "games.pgn", "dir": tmp_path}
-    got, text, errors = walk(*[a.format(**fill) for a in arguments])
+    # A server that takes connections and never says a word.
+    with socket.create_server(("127.0.0.1", 0)) as silent:
+        fill = {
+            "input": tmp_path / "games.pgn",
+            "dir": tmp_path,
+            "silent": "127.0.0.1:%d" % silent.getsockname()[1],
+        }
+        with open(tmp_path / "games.pgn", "rb") as stdin:
+            got, text, errors = walk(*[a.format(**fill) for a in arguments], stdin=stdin)
     assert got == status
     assert errors[0].startswith(line.format(**fill)), errors
     assert len(errors) == 1
     assert {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()} == before
 
 
-@pytest.mark.parametrize("sent", [signal.SIGINT, signal.SIGTERM], ids=["ctrl-c", "sigterm"])
-def test_interrupted_walk_leaves_no_output(tmp_path, sent):
-    (tmp_path / "many.pgn").write_bytes((SAMPLE / "standard.pgn").read_bytes() * 100)
+# --- outputs that are not regular files, and regular ones behind links -------------------------
+def test_outputs_that_are_streams_or_links(tmp_path, one_process):
+    """A device, /dev/stdout, a pipe named by /dev/fd and a link are written through, never
+    replaced; a replaced file keeps its mode."""
+    expected = one_process[0]
+    (tmp_path / "kept.csv").write_text("old")
+    (tmp_path / "kept.csv").chmod(0o600)
+    (tmp_path / "link.csv").symlink_to(tmp_path / "elsewhere" / "target.csv")
+    (tmp_path / "elsewhere").mkdir()
+    status, text, errors = walk("--jobs", "1", "examples/games", "-o", "/dev/stdout")
+    assert (status, text) == (0, expected), errors
+    for name in ("kept.csv", "link.csv"):
+        status, text, errors = walk("--jobs", "1", "examples/games", "-o", tmp_path / name)
+        assert (status, text, len(errors)) == (0, "", 1), errors
+    assert (tmp_path / "kept.csv").read_text() == expected
+    assert (tmp_path / "kept.csv").stat().st_mode & 0o777 == 0o600
+    assert (tmp_path / "link.csv").is_symlink()
+    assert (tmp_path / "elsewhere" / "target.csv").read_text() == expected
+    # A pipe, as a shell's process substitution hands it over.
+    read_end, write_end = os.pipe()
     with subprocess.Popen(
-        [
-            *command(),
-            "--jobs",
-            "2",
-            "--chunk",
-            "2000",
-            str(tmp_path / "many.pgn"),
-            "-o",
-            str(tmp_path / "out.csv"),
-        ],
+        [*command(), "--jobs", "1", "examples/games", "-o", f"/dev/fd/{write_end}"],
         cwd=ROOT,
         env=environment(),
+        pass_fds=(write_end,),
         stderr=subprocess.PIPE,
     ) as child:
-        time.sleep(2)
+        os.close(write_end)
+        with open(read_end, "rb") as pipe:
+            piped = pipe.read()
+    assert child.returncode == 0 and piped.decode() == expected
+    if os.geteuid() == 0:
+        os.mknod(tmp_path / "null", 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+        status, text, errors = walk("--jobs", "1", "examples/games", "-o", tmp_path / "null")
+        assert status == 0, errors
+        assert stat.S_ISCHR((tmp_path / "null").stat().st_mode)
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(
+        ["kept.csv", "link.csv", "elsewhere"] + (["null"] if os.geteuid() == 0 else [])
+    )
+
+
+def test_folder_with_a_compressed_copy_walks_one(tmp_path, one_process):
+    shutil.copy(SAMPLE / "standard.pgn", tmp_path)
+    (tmp_path / "standard.pgn.zst").write_bytes(
+        zstd_compress((SAMPLE / "standard.pgn").read_bytes())
+    )
+    status, text, errors = walk("--jobs", "1", tmp_path)
+    assert status == 0
+    assert errors[0] == (
+        f"{tmp_path / 'standard.pgn.zst'} left out: a copy of {tmp_path / 'standard.pgn'}, "
+        "which is walked"
+    )
+    expected = [row[1:] for row in rows_of(one_process[0]) if row[0].endswith("standard.pgn")]
+    assert [row[1:] for row in rows_of(text)] == expected
+
+
+# --- signals and killed walks ------------------------------------------------------------------
+def output_descriptor(pid, folder):
+    """Whether the process holds a file in `folder` open for writing: the walk's output."""
+    for fd in pathlib.Path(f"/proc/{pid}/fd").iterdir():
+        try:
+            target = os.readlink(fd)
+            flags = int((pathlib.Path(f"/proc/{pid}/fdinfo") / fd.name).read_text().split()[3], 8)
+        except OSError:
+            continue
+        if target.startswith(str(folder)) and flags & (os.O_WRONLY | os.O_RDWR):
+            return True
+    return False
+
+
+def wait_for(condition, what, seconds=120):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, f"waited {seconds} s for {what}"
+        time.sleep(0.05)
+
+
+@pytest.mark.parametrize("to", ["file", "stdout"])
+@pytest.mark.parametrize("sent", [signal.SIGINT, signal.SIGTERM], ids=["ctrl-c", "sigterm"])
+def test_interrupted_walk_leaves_no_output(tmp_path, sent, to):
+    """Signalled once the walk writes: a file output leaves nothing, a stream keeps exactly the
+    rows of the games counted."""
+    (tmp_path / "many.pgn").write_bytes((SAMPLE / "standard.pgn").read_bytes() * 100)
+    (tmp_path / "stdout.csv").touch()
+    to_file = ["-o", str(tmp_path / "out.csv")] if to == "file" else []
+    with (
+        open(tmp_path / "stdout.csv", "wb") if not to_file else open(os.devnull, "wb") as stdout,
+        subprocess.Popen(
+            [*command(), "--jobs", "2", "--chunk", "2000", str(tmp_path / "many.pgn"), *to_file],
+            cwd=ROOT,
+            env=environment(),
+            stdout=stdout,
+            stderr=subprocess.PIPE,
+        ) as child,
+    ):
+        if to_file:
+            wait_for(lambda: output_descriptor(child.pid, tmp_path), "the output to open")
+        else:
+            wait_for(lambda: (tmp_path / "stdout.csv").stat().st_size > 1000, "the first rows")
         child.send_signal(sent)
         errors = child.stderr.read().decode().splitlines()
         status = child.wait(timeout=60)
-    assert status == 130
-    assert (
-        len(errors) == 1
-        and errors[0].startswith("morvek-walk: interrupted after ")
-        and errors[0].endswith("; no output kept")
-    )
+    assert status == 130 and len(errors) == 1, errors
+    assert errors[0].startswith("morvek-walk: interrupted after ")
+    if to == "file":
+        assert errors[0].endswith("; no output kept")
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["many.pgn", "stdout.csv"]
+        assert (tmp_path / "stdout.csv").read_bytes() == b""
+    else:
+        assert errors[0].endswith("; standard output holds the rows of those games")
+        rows = rows_of((tmp_path / "stdout.csv").read_text())
+        assert (
+            f" {len({tuple(r[:2]) for r in rows})} games written, {len(rows)} positions"
+            in (errors[0])
+        )
+
+
+def test_signal_before_the_walk_starts_leaves_nothing(tmp_path):
+    (tmp_path / "games.pgn").write_text(GOOD, encoding="utf-8")
+    with subprocess.Popen(
+        [*command(), str(tmp_path / "games.pgn"), "-o", str(tmp_path / "out.csv")],
+        cwd=ROOT,
+        env=environment(),
+        stderr=subprocess.DEVNULL,
+    ) as child:
+        child.send_signal(signal.SIGINT)
+        status = child.wait(timeout=60)
+    assert status in (130, -signal.SIGINT, 0)
+    if status:
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["games.pgn"]
+
+
+def children_of(pid):
+    return [
+        int(entry.name)
+        for entry in pathlib.Path("/proc").iterdir()
+        if entry.name.isdigit() and _parent_of(entry) == pid
+    ]
+
+
+def _parent_of(entry):
+    try:
+        return int((entry / "stat").read_text().rsplit(")", 1)[1].split()[1])
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def test_workers_end_with_a_killed_walk(tmp_path):
+    (tmp_path / "many.pgn").write_bytes((SAMPLE / "standard.pgn").read_bytes() * 100)
+    with subprocess.Popen(
+        [*command(), "--jobs", "2", str(tmp_path / "many.pgn"), "-o", str(tmp_path / "out.csv")],
+        cwd=ROOT,
+        env=environment(),
+        stderr=subprocess.DEVNULL,
+    ) as child:
+        wait_for(lambda: len(children_of(child.pid)) >= 2, "two workers")
+        workers = children_of(child.pid)
+        child.kill()
+        child.wait(timeout=60)
+    wait_for(lambda: not any(pathlib.Path(f"/proc/{w}").exists() for w in workers), "no worker", 30)
     assert sorted(p.name for p in tmp_path.iterdir()) == ["many.pgn"]
 
 
@@ -589,10 +808,9 @@ def cluster_command(*argv):
 
 
 @needs_dask
-@pytest.mark.parametrize(
-    "scheduler_has_module", [True, False], ids=["every-node-has-it", "scheduler-lacks-it"]
-)
-def test_walk_on_a_cluster_of_separate_processes(one_process, scheduler_has_module):
+@pytest.mark.parametrize("case", ["every-node-has-it", "scheduler-lacks-it", "no-workers"])
+def test_walk_on_a_cluster_of_separate_processes(one_process, case):
+    scheduler_has_module = case != "scheduler-lacks-it"
     port = free_port()
     address = f"tcp://127.0.0.1:{port}"
     bare = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
@@ -609,10 +827,17 @@ def test_walk_on_a_cluster_of_separate_processes(one_process, scheduler_has_modu
             time.sleep(0.2)
         processes += [
             start(cluster_command("worker", address, "--nthreads", "1"), environment())
-            for _ in range(2)
+            for _ in range(2 if case != "no-workers" else 0)
         ]
         status, text, errors = walk(
-            "--dask", address, "--chunk", "400", "examples/games", timeout=120
+            "--dask",
+            address,
+            "--dask-timeout",
+            "3" if case == "no-workers" else "30",
+            "--chunk",
+            "400",
+            "examples/games",
+            timeout=120,
         )
     finally:
         for process in reversed(processes):  # the workers first, then their scheduler
@@ -622,9 +847,14 @@ def test_walk_on_a_cluster_of_separate_processes(one_process, scheduler_has_modu
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
-    if scheduler_has_module:
+    if case == "every-node-has-it":
         assert status == 0, errors
         assert text == one_process[0]
+    elif case == "no-workers":
+        assert (status, errors) == (
+            2,
+            [f"morvek-walk: the Dask cluster at {address} has no workers"],
+        )
     else:
         assert status == 2 and len(errors) == 1
         assert errors[0].startswith(
@@ -703,7 +933,16 @@ def test_progress_bar_on_a_terminal(tmp_path):
     os.close(main)
     assert status == 0
     lines = shown.decode("utf-8", "replace").replace("\r", "\n").split("\n")
-    assert any("games" in line and "positions/s" in line for line in lines)
+    # The bytes read of the inputs' total, the share done and the time left.
+    from tqdm import tqdm
+
+    total = tqdm.format_sizeof(sum(p.stat().st_size for p in SAMPLE.glob("*.pgn")), divisor=1024)
+    shown = [
+        re.search(r"(\d+)%\|.*\| \S+/(\S+) \[[\d:]+<[\d:?]+, .*\d games, .*positions/s", line)
+        for line in lines
+    ]
+    assert {(m[1], m[2]) for m in shown if m and m[1] == "100"} == {("100", total)}, lines
+
     assert [line for line in lines if line.strip()][-1].startswith("morvek-walk: ")
 
 

@@ -1,0 +1,200 @@
+"""The inputs: finding PGN files in what the command line names, and reading them, compressed or
+not, as one stream of bytes each."""
+
+from __future__ import annotations
+
+import bz2
+import gzip
+import io
+import lzma
+import os
+import pathlib
+import sys
+import zlib
+from typing import BinaryIO, Callable, Iterable, Iterator, NamedTuple, Optional
+
+from .failures import InputError
+from .pgn import Game, GameReader
+
+
+def _zstd() -> tuple[Optional[Callable[[BinaryIO], BinaryIO]], tuple[type[BaseException], ...]]:
+    try:
+        from compression import zstd  # type: ignore[import-not-found]  # CPython 3.14 on
+
+        return (lambda raw: zstd.ZstdFile(raw)), (zstd.ZstdError,)  # type: ignore[no-any-return]
+    except ImportError:
+        pass
+    try:
+        import zstandard  # type: ignore[import-not-found]
+    except ImportError:
+        return None, ()
+
+    def open_zstd(raw: BinaryIO) -> BinaryIO:
+        return io.BufferedReader(zstandard.ZstdDecompressor().stream_reader(raw, closefd=False))
+
+    return open_zstd, (zstandard.ZstdError,)
+
+
+_zstd_open, _zstd_errors = _zstd()
+
+
+def zstd_readable() -> bool:
+    return _zstd_open is not None
+
+
+class Compression(NamedTuple):
+    # How the decompressed stream is made from the raw file, None where this interpreter lacks
+    # it; the exceptions that mean the data is damaged.
+    open: Optional[Callable[[BinaryIO], BinaryIO]]
+    errors: tuple[type[BaseException], ...]
+
+
+# Every compression the walker reads, by the suffix after ".pgn". A folder holding one game file
+# under several of these walks the first in this order: the cheapest to read.
+COMPRESSIONS: dict[str, Compression] = {
+    "": Compression(lambda raw: raw, ()),
+    ".zst": Compression(_zstd_open, _zstd_errors),
+    ".gz": Compression(lambda raw: gzip.GzipFile(fileobj=raw), (zlib.error,)),
+    ".bz2": Compression(lambda raw: bz2.BZ2File(raw), ()),
+    ".xz": Compression(lambda raw: lzma.LZMAFile(raw), (lzma.LZMAError,)),
+}
+SUFFIXES = tuple(".pgn" + compression for compression in COMPRESSIONS)
+
+# Every damaged stream raises one of these or its compression's own errors: a bad header is an
+# OSError, a stream cut short an EOFError.
+DAMAGED = (OSError, EOFError, ValueError)
+
+
+def compression_of(path: str) -> str:
+    lower = path.lower()
+    return next((c for c in COMPRESSIONS if c and lower.endswith(c)), "")
+
+
+def pgn_files(paths: Iterable[str], note: Callable[[str], None]) -> list[str]:
+    """The inputs, folders searched in name order; fails before anything is read. A folder's
+    file kept under several compressions is walked once, and `note` says which copy."""
+    found: list[str] = []
+    for path in paths:
+        if path == "-":
+            found.append(path)
+        elif os.path.isdir(path):
+            inside = sorted(
+                str(p)
+                for p in pathlib.Path(path).rglob("*")
+                if p.name.lower().endswith(SUFFIXES) and p.is_file()
+            )
+            if not inside:
+                raise InputError(
+                    f"no PGN files in {path} (looked for {', '.join('*' + s for s in SUFFIXES)})"
+                )
+            found += _one_copy_each(inside, note)
+        elif os.path.exists(path):
+            found.append(path)
+        else:
+            raise InputError(f"no such file or folder: {path}")
+    if any(compression_of(p) == ".zst" for p in found) and _zstd_open is None:
+        raise InputError(
+            "reading .zst needs the zstandard package: pip install 'morvek_board[walk]'"
+        )
+    return found
+
+
+def _one_copy_each(files: list[str], note: Callable[[str], None]) -> list[str]:
+    """`x.pgn` and `x.pgn.zst` side by side are one collection twice (the README's own `zstd -k`
+    leaves both): walked twice, every game would be written twice."""
+    copies: dict[str, list[str]] = {}
+    for path in files:
+        copies.setdefault(path[: len(path) - len(compression_of(path))].lower(), []).append(path)
+    order = list(COMPRESSIONS)
+    kept = []
+    for path in files:
+        group = copies[path[: len(path) - len(compression_of(path))].lower()]
+        best = min(group, key=lambda p: order.index(compression_of(p)))
+        if path == best:
+            kept.append(path)
+        else:
+            note(f"{path} left out: a copy of {best}, which is walked")
+    return kept
+
+
+class Input:
+    """One input as a stream of decompressed bytes, and how far into its file the reading is."""
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+        self.compression = COMPRESSIONS[compression_of(path)] if path != "-" else COMPRESSIONS[""]
+        self.raw: BinaryIO = sys.stdin.buffer if path == "-" else open(path, "rb")
+        assert self.compression.open is not None  # pgn_files refused what cannot be read
+        self.stream = self.compression.open(self.raw)
+
+    def read(self, size: int) -> bytes:
+        try:
+            return self.stream.read(size)
+        except (*DAMAGED, *self.compression.errors) as error:
+            raise InputError(f"cannot read {self.path}: {error}") from None
+
+    def position(self) -> int:
+        """Bytes of the file read so far, compressed ones for a compressed file."""
+        try:
+            return self.raw.tell()
+        except OSError:  # a pipe
+            return 0
+
+    def close(self) -> None:
+        if self.raw is not sys.stdin.buffer:
+            self.stream.close()
+            self.raw.close()
+
+
+def size_of(paths: list[str]) -> Optional[int]:
+    """The inputs' bytes as stored, None when one is a stream of unknown length."""
+    total = 0
+    for path in paths:
+        if path == "-" or not os.path.isfile(path):
+            return None
+        total += os.path.getsize(path)
+    return total
+
+
+class Reading:
+    """The inputs read one after the other, and how far the reading has come in stored bytes
+    (compressed ones for a compressed file), for the progress bar."""
+
+    def __init__(self, paths: list[str]) -> None:
+        self.paths = paths
+        self.finished = 0  # bytes of the inputs read to their end
+        self.current: Optional[Input] = None
+
+    def position(self) -> int:
+        return self.finished + (self.current.position() if self.current is not None else 0)
+
+    def blocks(self, path: str, size: int = 1 << 20) -> Iterator[bytes]:
+        """The decompressed bytes of one input, `size` at a time."""
+        try:
+            self.current = Input(path)
+        except OSError as error:
+            raise InputError(f"cannot read {path}: {error.strerror or error}") from None
+        try:
+            while data := self.current.read(size):
+                yield data
+            self.finished += self.current.position()
+        finally:
+            self.current.close()
+            self.current = None
+
+    def chunks(self, size: int, encoding: Optional[str]) -> Iterator[list[Game]]:
+        """The games of every input in chunks of about `size` moves each."""
+        chunk: list[Game] = []
+        moves = 0
+        for path in self.paths:
+            reader = GameReader(path, encoding)
+            for data in self.blocks(path):
+                for game in reader.feed(data):
+                    chunk.append(game)
+                    moves += len(game.moves) + 1
+                    if moves >= size:
+                        yield chunk
+                        chunk, moves = [], 0
+            chunk += reader.feed(b"", final=True)
+        if chunk:
+            yield chunk

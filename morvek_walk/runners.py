@@ -1,0 +1,217 @@
+"""Where the chunks are walked: in this process, a pool of worker processes, or a Dask cluster.
+Each runner yields the chunks' results in the order of the chunks, with a bounded number in
+flight, so memory stays bounded however large the input."""
+
+from __future__ import annotations
+
+import concurrent.futures
+import ctypes
+import logging
+import os
+import re
+import signal
+import threading
+import time
+from collections import deque
+from typing import Any, Callable, Iterator, Optional
+
+from .failures import ClusterError, UsageError
+from .pgn import Game
+from .walk import ChunkResult, walk_chunk
+
+Work = Iterator[list[Game]]
+
+# Each worker process holds the module, a chunk of games and its rows, and a chunk costs a
+# worker about as much computing as reading it costs this process, so past a few workers a
+# core nothing is gained but memory: the bound keeps a typing slip (--jobs 5000) from
+# starting thousands of processes.
+MAX_JOBS = 4 * (os.cpu_count() or 1)
+
+
+def in_order(
+    submit: Callable[[list[Game]], Any],
+    work: Work,
+    window: int,
+    wait: Callable[[Any], ChunkResult] = lambda future: future.result(),
+) -> Iterator[ChunkResult]:
+    """Results in the order of the chunks, at most `window` chunks in flight."""
+    pending: deque[Any] = deque()
+    for chunk in work:
+        pending.append(submit(chunk))
+        if len(pending) >= window:
+            yield wait(pending.popleft())
+    while pending:
+        yield wait(pending.popleft())
+
+
+class _Done:
+    def __init__(self, value: ChunkResult) -> None:
+        self.value = value
+
+    def result(self) -> ChunkResult:
+        return self.value
+
+
+def _worker_start(parent: int) -> None:
+    # Ctrl-C reaches the whole process group; the main process alone answers it.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    # A worker ends with the walk's process however that ends, kill -9 included: the kernel
+    # sends it SIGKILL (PR_SET_PDEATHSIG). Asked after the fork, so the parent may be gone.
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
+    if os.getppid() != parent:
+        os._exit(1)
+
+
+def run_pool(jobs: int, work: Work, tags: tuple[str, ...]) -> Iterator[ChunkResult]:
+    if jobs == 1:
+        yield from in_order(lambda chunk: _Done(walk_chunk(chunk, tags)), work, 1)
+        return
+    pool = concurrent.futures.ProcessPoolExecutor(
+        jobs, initializer=_worker_start, initargs=(os.getpid(),)
+    )
+    try:
+        yield from in_order(lambda chunk: pool.submit(walk_chunk, chunk, tags), work, 4 * jobs)
+    except concurrent.futures.process.BrokenProcessPool as error:
+        raise ClusterError(f"a worker process died: {error}") from None
+    finally:
+        pool.shutdown(wait=True, cancel_futures=True)
+
+
+# --- Dask -------------------------------------------------------------------------------------
+_ADDRESS = re.compile(
+    r"(?:(?P<scheme>[a-z][a-z0-9+.-]*)://)?(?P<host>[^\s/:]+|\[[0-9a-fA-F:.]+\]):(?P<port>\d{1,5})"
+)
+_SCHEMES = {None, "tcp", "tls", "ws", "wss", "ucx"}
+
+
+def dask_address(text: str) -> str:
+    """For argparse: local:N, or a scheduler's address [scheme://]host:port."""
+    if text.startswith("local:"):
+        count = text[len("local:") :]
+        if not count.isdigit() or not 1 <= int(count) <= MAX_JOBS:
+            raise UsageError(f"--dask local:N takes N from 1 to {MAX_JOBS}, not {count!r}")
+        return text
+    found = _ADDRESS.fullmatch(text)
+    if not found or found["scheme"] not in _SCHEMES or not 0 < int(found["port"]) < 65536:
+        raise UsageError(
+            f"--dask takes a scheduler's address such as tcp://host:8786, or local:N, not {text!r}"
+        )
+    return text
+
+
+# Asked of the scheduler and of every worker before any work goes out: the scheduler unpickles
+# each task too, and a node without the package could only say that it could not.
+_HAS_PACKAGE = (
+    "all(__import__('importlib.util').util.find_spec(m) is not None "
+    "for m in ('morvek_board', 'morvek_walk'))"
+)
+_NO_PACKAGE = (
+    "the Dask scheduler or a worker cannot import morvek_board: install 'morvek_board[walk]' "
+    "on every node of the cluster, the scheduler's included"
+)
+
+
+def _bounded(step: Callable[[], Any], seconds: float, failure: str) -> Any:
+    """`step` run with a deadline. Dask bounds a connection's setup but not the handshake that
+    follows it, so a server that is not Dask's (an HTTP server, say) would hold it for ever."""
+    box: dict[str, Any] = {}
+
+    def run() -> None:
+        try:
+            box["value"] = step()
+        except BaseException as error:
+            box["error"] = error
+
+    thread = threading.Thread(target=run, daemon=True)
+    thread.start()
+    thread.join(seconds)
+    if thread.is_alive():
+        raise ClusterError(failure)
+    if "error" in box:
+        raise box["error"]
+    return box["value"]
+
+
+def run_dask(
+    address: str, timeout: float, work: Work, tags: tuple[str, ...]
+) -> Iterator[ChunkResult]:
+    try:
+        from dask.distributed import Client, LocalCluster
+    except ImportError:
+        raise ClusterError(
+            "--dask needs Dask's distributed scheduler: pip install 'morvek_board[walk]'"
+        ) from None
+    try:
+        from distributed.exceptions import WorkerStartTimeoutError
+    except ImportError:  # older releases time out as asyncio does
+        WorkerStartTimeoutError = TimeoutError
+    logging.getLogger("distributed").setLevel(logging.CRITICAL)
+    cluster = client = None
+    unreachable = f"cannot reach the Dask scheduler at {address} within {timeout:g} s"
+    try:
+        try:
+            if address.startswith("local:"):
+                # One thread a worker: the module's calls hold the interpreter lock.
+                cluster = LocalCluster(
+                    n_workers=int(address[len("local:") :]),
+                    threads_per_worker=1,
+                    processes=True,
+                    dashboard_address=None,
+                    silence_logs=logging.CRITICAL,
+                )
+                client = Client(cluster, timeout=timeout)
+            else:
+                client = _bounded(lambda: Client(address, timeout=timeout), timeout, unreachable)
+            _bounded(
+                lambda: client.wait_for_workers(1, timeout=timeout),
+                timeout + 1,
+                f"the Dask cluster at {address} has no workers",
+            )
+        except WorkerStartTimeoutError:
+            raise ClusterError(f"the Dask cluster at {address} has no workers") from None
+        except OSError as error:  # TimeoutError among them
+            raise ClusterError(f"{unreachable}: {error}") from None
+        if not _bounded(
+            lambda: (
+                client.run_on_scheduler(eval, _HAS_PACKAGE)
+                and all(client.run(eval, _HAS_PACKAGE).values())
+            ),
+            timeout,
+            unreachable,
+        ):
+            raise ClusterError(_NO_PACKAGE)
+        slots = max(sum(client.nthreads().values()), 1)
+        # pure=False: two equal chunks (two copies of a file) are still two tasks.
+        yield from in_order(
+            lambda chunk: client.submit(walk_chunk, chunk, tags, pure=False),
+            work,
+            4 * slots,
+            lambda future: _result(client, future, address, timeout),
+        )
+    finally:
+        if client is not None:
+            client.close()
+        if cluster is not None:
+            cluster.close()
+
+
+def _result(client: Any, future: Any, address: str, timeout: float) -> ChunkResult:
+    """The future's result; a cluster left without workers for `timeout` is a failure, not a
+    wait for ever."""
+    alone_since: Optional[float] = None
+    while True:
+        try:
+            return future.result(timeout=min(timeout, 1.0))  # type: ignore[no-any-return]
+        except TimeoutError:
+            pass
+        except Exception as error:
+            text = " ".join(f"{type(error).__name__}: {error}".split())
+            raise ClusterError(f"the Dask cluster failed: {text[:300]}") from None
+        if client.scheduler_info().get("workers"):
+            alone_since = None
+        elif alone_since is None:
+            alone_since = time.monotonic()
+        elif time.monotonic() - alone_since > timeout:
+            raise ClusterError(
+                f"the Dask cluster at {address} has had no workers for {timeout:g} s"
+            )
