@@ -11,10 +11,11 @@ from __future__ import annotations
 
 import argparse
 import codecs
+import contextlib
 import os
 import signal
 import sys
-from typing import Any, NoReturn, Optional
+from typing import Any, Iterator, NoReturn, Optional
 
 from . import __version__
 from .failures import (
@@ -179,8 +180,30 @@ def parser() -> argparse.ArgumentParser:
 
 
 # --- the walk -------------------------------------------------------------------------------------
-def _interrupt(signum: int, frame: Any) -> NoReturn:
+class _Interruption:
+    # Ctrl-C and SIGTERM wait while a chunk's rows are written and counted, so that a stream
+    # holds whole games only and the counts say exactly which. Blocking the signals would not
+    # do: the kernel hands them to any thread, a pool's own among them.
+    held = False
+    pending = False
+
+
+def _interrupt(signum: int, frame: Any) -> None:
+    if _Interruption.held:
+        _Interruption.pending = True
+        return
     raise Interrupted()
+
+
+@contextlib.contextmanager
+def signals_held() -> Iterator[None]:
+    _Interruption.held = True
+    try:
+        yield
+    finally:
+        _Interruption.held = False
+        if _Interruption.pending:
+            raise Interrupted()
 
 
 class Walk:
@@ -213,8 +236,9 @@ class Walk:
         )
         try:
             for result in results:
-                self.output.write(result.csv)
-                self.report.add(result)
+                with signals_held():
+                    self.output.write(result.csv)
+                    self.report.add(result)
                 self.progress.update(self.report)
         finally:
             results.close()  # stops the pool or the cluster, whatever stopped the walk

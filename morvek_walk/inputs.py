@@ -11,7 +11,7 @@ import os
 import pathlib
 import sys
 import zlib
-from typing import BinaryIO, Callable, Iterable, Iterator, NamedTuple, Optional
+from typing import Any, BinaryIO, Callable, Iterable, Iterator, NamedTuple, Optional
 
 from .failures import InputError
 from .pgn import Game, GameReader
@@ -30,9 +30,45 @@ def _zstd() -> tuple[Optional[Callable[[BinaryIO], BinaryIO]], tuple[type[BaseEx
         return None, ()
 
     def open_zstd(raw: BinaryIO) -> BinaryIO:
-        return io.BufferedReader(zstandard.ZstdDecompressor().stream_reader(raw, closefd=False))
+        return _Frames(raw, zstandard.ZstdDecompressor)
 
     return open_zstd, (zstandard.ZstdError,)
+
+
+class _Frames(io.RawIOBase):
+    """zstd frames one after another, read from a raw file. The package's own stream reader
+    takes a frame cut short for the end of the input, without a word."""
+
+    def __init__(self, raw: BinaryIO, decompressor: Any) -> None:
+        self.raw = raw
+        self.decompressor = decompressor
+        self.frame: Any = None  # the frame being decompressed, None between frames
+        self.pending = b""
+
+    def readable(self) -> bool:
+        return True
+
+    def readinto(self, buffer: Any) -> int:
+        while not self.pending:
+            data = self.raw.read(1 << 18)
+            if not data:
+                if self.frame is not None:
+                    # As the standard library's readers say it of every format.
+                    raise EOFError(
+                        "Compressed file ended before the end-of-stream marker was reached"
+                    )
+                return 0
+            while data:
+                if self.frame is None:
+                    self.frame = self.decompressor().decompressobj()
+                self.pending += self.frame.decompress(data)
+                data = b""
+                if self.frame.eof:
+                    data, self.frame = self.frame.unused_data, None
+        size = min(len(buffer), len(self.pending))
+        buffer[:size] = self.pending[:size]
+        self.pending = self.pending[size:]
+        return size
 
 
 _zstd_open, _zstd_errors = _zstd()

@@ -10,7 +10,6 @@ from __future__ import annotations
 
 import errno
 import os
-import signal
 import stat
 import sys
 import tempfile
@@ -25,10 +24,6 @@ NOT_WRITTEN = (
     ".7z", ".parquet", ".pq", ".arrow", ".feather", ".ipc", ".orc", ".avro", ".json", ".jsonl",
     ".ndjson", ".xls", ".xlsx", ".tsv", ".db", ".sqlite", ".duckdb",
 )  # fmt: skip
-
-# Signals that would stop the walk wait while a chunk's rows are written, so that a stream
-# holds whole games only and the counts say exactly which.
-_SIGNALS = {signal.SIGINT, signal.SIGTERM}
 
 
 def check_name(path: str) -> str:
@@ -96,7 +91,6 @@ class Output:
         return os.fdopen(descriptor, "wb")
 
     def write(self, data: bytes) -> None:
-        blocked = signal.pthread_sigmask(signal.SIG_BLOCK, _SIGNALS)
         try:
             self.file.write(data)
             if self.stream:
@@ -105,8 +99,6 @@ class Output:
             raise
         except OSError as error:
             raise OutputError(f"cannot write {self.where()}: {error.strerror or error}") from None
-        finally:
-            signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
 
     def finish(self) -> None:
         try:

@@ -52,13 +52,16 @@ class _Done:
         return self.value
 
 
-def _worker_start(parent: int) -> None:
+def _worker_start(walk: int) -> None:
     # Ctrl-C reaches the whole process group; the main process alone answers it.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     # A worker ends with the walk's process however that ends, kill -9 included: the kernel
-    # sends it SIGKILL (PR_SET_PDEATHSIG). Asked after the fork, so the parent may be gone.
+    # sends it SIGKILL when its parent dies (PR_SET_PDEATHSIG). The parent is the walk itself,
+    # or a fork server that ends with it. Asked after the fork, so the walk may be gone already.
     ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
-    if os.getppid() != parent:
+    try:
+        os.kill(walk, 0)
+    except ProcessLookupError:
         os._exit(1)
 
 

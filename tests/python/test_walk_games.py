@@ -100,6 +100,10 @@ def dask_ready():
 
 
 needs_dask = pytest.mark.skipif(not dask_ready(), reason="dask[distributed] is not installed here")
+needs_zstd = pytest.mark.skipif(
+    sys.version_info < (3, 14) and importlib.util.find_spec("zstandard") is None,
+    reason="no zstd reader here",
+)
 
 
 # --- the same output whichever runs it -------------------------------------------------------
@@ -583,6 +587,13 @@ FAILURES = [
         "morvek-walk: error: --dask takes a scheduler's address",
     ),
     pytest.param(
+        "zstd-cut-short",
+        ["{dir}/cut.pgn.zst", "-o", "{dir}/out.csv"],
+        2,
+        "morvek-walk: cannot read {dir}/cut.pgn.zst: Compressed file ended before the end-of-stream",
+        marks=needs_zstd,
+    ),
+    pytest.param(
         "dask-unreachable",
         ["--dask", "tcp://127.0.0.1:9", "--dask-timeout", "1", "{input}", "-o", "{dir}/out.csv"],
         2,
@@ -608,6 +619,9 @@ def test_failure_is_one_line_and_touches_nothing(tmp_path, case, arguments, stat
     flipped = bytearray(gzip.compress((SAMPLE / "standard.pgn").read_bytes()))
     flipped[40] ^= 0xFF
     (tmp_path / "flipped.pgn.gz").write_bytes(flipped)
+    if case == "zstd-cut-short":
+        whole = zstd_compress((SAMPLE / "standard.pgn").read_bytes())
+        (tmp_path / "cut.pgn.zst").write_bytes(whole[: len(whole) // 2])
     (tmp_path / "empty").mkdir()
     before = {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()}
     # A server that takes connections and never says a word.
