@@ -128,13 +128,15 @@ constexpr bool plain_san_byte(char c) {
 
 }  // namespace
 
-std::string normalize_san(std::string_view text) {
-    if (std::all_of(text.begin(), text.end(), plain_san_byte)) return std::string(text);
+void normalize_san_into(std::string_view text, std::string& out) {
+    if (std::all_of(text.begin(), text.end(), plain_san_byte)) {
+        out.assign(text);
+        return;
+    }
     std::string_view s = trim(text);
     while (!s.empty() && (s.back() == '+' || s.back() == '#' || s.back() == '!' || s.back() == '?'))
         s.remove_suffix(1);
-    std::string out;
-    out.reserve(s.size());
+    out.clear();
     for (std::size_t i = 0; i < s.size();) {
         if (s.compare(i, 4, "e.p.") == 0) {
             i += 4;
@@ -145,7 +147,14 @@ std::string normalize_san(std::string_view text) {
     }
     // Zeros become letters before the marks are removed, and neither step can make or break
     // an "e.p.", so one pass does both.
-    return std::string(trim(out));
+    const std::string_view trimmed = trim(out);
+    if (trimmed.size() != out.size()) out = std::string(trimmed);
+}
+
+std::string normalize_san(std::string_view text) {
+    std::string out;
+    normalize_san_into(text, out);
+    return out;
 }
 
 Answer<std::string> uci_to_san(const Board& board, std::string_view uci) {
@@ -205,26 +214,32 @@ bool may_match(const Board& b, const SanShape& shape, const Move& m) {
 
 }  // namespace
 
-Answer<UciMove> san_to_uci(const Board& board, std::string_view san) {
-    const std::string target = normalize_san(san);
-    const std::optional<SanShape> shape = shape_of(target);
+std::optional<Move> read_clean_san(const Board& board, std::string_view clean) {
+    const std::optional<SanShape> shape = shape_of(clean);
+    if (!shape) return std::nullopt;
     std::optional<Move> found;
     // Generation order is the legal list's order, so the first group move whose text matches
     // is the first match of the list. The writer's texts need no normalising: they hold no
     // white space, signs, zeros or marks.
     const auto try_move = [&](const Move& m) {
-        if (!found && may_match(board, *shape, m) && san_body(board, m) == target) found = m;
+        if (!found && may_match(board, *shape, m) && san_body(board, m) == clean) found = m;
     };
-    if (shape) {
-        const chess::Steps steps = chess::Steps::of(shape->castling ? Piece::King : *shape->mover);
-        chess::generate_moves_for(
-            board,
-            [&](const chess::PieceMoves& group) {
-                if (shape->castling || group.to.has(*shape->to))
-                    chess::for_each_move(group, try_move);
-            },
-            steps);
-    }
+    const chess::Steps steps = chess::Steps::of(shape->castling ? Piece::King : *shape->mover);
+    chess::generate_moves_for(
+        board,
+        [&](const chess::PieceMoves& group) {
+            if (shape->castling || group.to.has(*shape->to)) chess::for_each_move(group, try_move);
+        },
+        steps);
+    return found;
+}
+
+std::optional<Move> read_san(const Board& board, std::string_view text) {
+    return read_clean_san(board, normalize_san(text));
+}
+
+Answer<UciMove> san_to_uci(const Board& board, std::string_view san) {
+    const std::optional<Move> found = read_san(board, san);
     if (!found) return Refusal(message({"no legal move matches SAN '", san, "'"}));
     return UciMove{chess::display_uci_move(board, *found)};
 }
