@@ -1,0 +1,175 @@
+#include "splitter.h"
+
+#include "text.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace pgn {
+
+namespace {
+
+constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+
+// What lies between games (white space, comments, escape lines) is kept up to this much, and
+// an unfinished token's middle once this much of it has been read without being needed.
+constexpr std::size_t BETWEEN_GAMES = std::size_t(1) << 20;
+constexpr std::size_t SHRINK_AT = std::size_t(64) << 10;
+
+}  // namespace
+
+Splitter::Splitter(std::uint64_t chunk_moves, std::size_t chunk_bytes, std::size_t longest_game)
+    : chunk_moves_(std::max<std::uint64_t>(chunk_moves, 1)),
+      chunk_bytes_(chunk_bytes),
+      longest_game_(longest_game) {}
+
+// The byte-order mark is taken off the input's start, and put back on the first chunk; the
+// walk takes it off again.
+bool Splitter::open(bool final) {
+    if (opened_) return true;
+    if (!final && pending_.size() < BYTE_ORDER_MARK.size() &&
+        head(BYTE_ORDER_MARK, pending_.size()) == pending_)
+        return false;
+    opened_ = true;
+    if (head(pending_, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK) {
+        pending_.erase(0, BYTE_ORDER_MARK.size());
+        byte_order_ = true;
+    }
+    return true;
+}
+
+void Splitter::feed(std::string_view bytes, std::vector<Chunk>& out) {
+    pending_.append(bytes);
+    if (open(false)) scan(false, out);
+}
+
+void Splitter::finish(std::vector<Chunk>& out) {
+    open(true);
+    scan(true, out);
+}
+
+void Splitter::scan(bool final, std::vector<Chunk>& out) {
+    Token token;
+    while (tokens_.next(pending_, final, token) == Tokenizer::Outcome::Token) take(token, out);
+    if (final) {
+        if (game_.started) end_game(base_ + pending_.size(), out);
+        emit(last_end_, out);
+        drop(pending_.size());
+        return;
+    }
+    // The game's end comes no sooner than the unfinished token's reach (a tag's start, as a
+    // tag would end the game before it): a game that already runs too long is cut now.
+    if (!cut_ && (game_.started || tokens_.reading_word())) {
+        const std::size_t start = game_.started ? game_start_ : base_ + tokens_.position();
+        const std::size_t reach =
+            base_ + (tokens_.reading_tag() ? tokens_.position() : tokens_.scanned());
+        if (reach > start && reach - start > longest_game_) {
+            game_start_ = start;
+            cut(out);
+        }
+    }
+    if (cut_) {
+        drop(tokens_.position());
+        if (tokens_.scanned() - tokens_.position() > SHRINK_AT) tokens_.shrink(pending_, 1);
+    } else if (!game_.started && !tokens_.reading_word() &&
+               pending_.size() - (last_end_ - base_) > BETWEEN_GAMES) {
+        forget_between_games(out);
+    }
+}
+
+void Splitter::take(const Token& token, std::vector<Chunk>& out) {
+    const std::size_t begin = base_ + token.begin, end = base_ + token.end;
+    const bool was_started = game_.started;
+    switch (game_.take(token, pending_)) {
+        case Effect::EndsBefore:
+            end_game(begin, out);
+            game_start_ = begin;
+            break;
+        case Effect::EndsAfter:
+        case Effect::OpenEnd:
+            if (!was_started) game_start_ = begin;
+            end_game(end, out);
+            return;
+        case Effect::Move: ++game_moves_; break;
+        case Effect::None: break;
+    }
+    if (!was_started && game_.started) game_start_ = begin;
+    if (game_.started && !cut_ && end - game_start_ > longest_game_) cut(out);
+}
+
+void Splitter::end_game(std::size_t end, std::vector<Chunk>& out) {
+    if (!cut_ && end - game_start_ > longest_game_) cut(out);
+    ++number_;
+    if (cut_) {
+        // The cut game has been handed on; what is left of it goes.
+        cut_ = false;
+        drop(end - base_);
+        last_end_ = base_;
+        first_ = number_;
+        moves_ = game_moves_ = 0;
+        return;
+    }
+    moves_ += game_moves_ + 1;
+    game_moves_ = 0;
+    last_end_ = end;
+    if (moves_ >= chunk_moves_ || last_end_ - base_ >= chunk_bytes_) emit(last_end_, out);
+}
+
+// The finished games before `end` (a place in the input) as a chunk, if there are any; the
+// bytes go either way.
+void Splitter::emit(std::size_t end, std::vector<Chunk>& out) {
+    const std::size_t count = end - base_;
+    if (number_ > first_) {
+        Chunk chunk{std::string(), first_};
+        chunk.bytes.reserve(count + (byte_order_ ? BYTE_ORDER_MARK.size() : 0));
+        if (byte_order_) chunk.bytes += BYTE_ORDER_MARK;
+        chunk.bytes.append(pending_.data(), count);
+        out.push_back(std::move(chunk));
+        byte_order_ = false;
+    }
+    drop(count);
+    first_ = number_;
+    moves_ = 0;
+}
+
+// The unfinished game runs past the longest a game may be: the games before it go as a chunk,
+// and it goes alone, cut after longest_game_ + 1 bytes, which the walk reports as cut. A
+// white space byte before it keeps its first byte at a line start or not, as it was.
+void Splitter::cut(std::vector<Chunk>& out) {
+    emit(last_end_, out);
+    const std::size_t start = game_start_ - base_;
+    Chunk chunk{std::string(), number_};
+    chunk.bytes.reserve(longest_game_ + 2);
+    chunk.bytes += tokens_.line_start(pending_, start) ? '\n' : ' ';
+    chunk.bytes.append(pending_.data() + start, longest_game_ + 1);
+    out.push_back(std::move(chunk));
+    byte_order_ = false;
+    cut_ = true;
+}
+
+void Splitter::drop(std::size_t count) {
+    if (count == 0) return;
+    tokens_.drop(pending_, count);
+    pending_.erase(0, count);
+    base_ += count;
+}
+
+// Between games nothing read matters to the walk but where the next game starts and whether
+// it starts at a line start: the finished games go as a chunk, and what was read after them
+// becomes one white space byte that keeps the next byte at a line start or not. A comment
+// being read keeps the first longest_game_ + 1 bytes, all that an open one would show.
+void Splitter::forget_between_games(std::vector<Chunk>& out) {
+    emit(last_end_, out);
+    const std::size_t at = tokens_.position();
+    if (at > 1) {
+        const char space = tokens_.line_start(pending_, at) ? '\n' : ' ';
+        drop(at - 1);
+        pending_[0] = space;
+        byte_order_ = false;
+    }
+    last_end_ = base_;
+    if (!tokens_.reading_tag())
+        tokens_.shrink(pending_, tokens_.reading_comment() ? longest_game_ + 1 : 1);
+}
+
+}  // namespace pgn
