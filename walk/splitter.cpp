@@ -58,15 +58,13 @@ void Splitter::scan(bool final, std::vector<Chunk>& out) {
         return;
     }
     // The game's end comes no sooner than the unfinished token's reach (a tag's start, as a
-    // tag would end the game before it): a game that already runs too long is cut now.
+    // tag would end the game before it); a token read past the bound ends past it. So a game
+    // that already runs too long is cut now, shown up to that token.
     if (!cut_ && (game_.started || tokens_.reading_word())) {
-        const std::size_t start = game_.started ? game_start_ : base_ + tokens_.position();
+        if (!game_.started) start_game(base_ + tokens_.position());
         const std::size_t reach =
             base_ + (tokens_.reading_tag() ? tokens_.position() : tokens_.scanned());
-        if (reach > start && reach - start > longest_game_) {
-            game_start_ = start;
-            cut(out);
-        }
+        if (reach > bound()) cut(out);
     }
     if (cut_) {
         drop(tokens_.position());
@@ -83,19 +81,23 @@ void Splitter::take(const Token& token, std::vector<Chunk>& out) {
     switch (game_.take(token, pending_)) {
         case Effect::EndsBefore:
             end_game(begin, out);
-            game_start_ = begin;
+            start_game(begin);
             break;
         case Effect::EndsAfter:
         case Effect::OpenEnd:
-            if (!was_started) game_start_ = begin;
+            if (!was_started) start_game(begin);
             end_game(end, out);
             return;
         case Effect::Move: ++game_moves_; break;
         case Effect::None: break;
     }
-    if (!was_started && game_.started) game_start_ = begin;
-    if (game_.started && !cut_ && end - game_start_ > longest_game_) cut(out);
+    if (!game_.started || cut_) return;
+    if (!was_started) start_game(begin);
+    if (end <= bound()) shown_end_ = end;
+    if (end - game_start_ > longest_game_) cut(out);
 }
+
+void Splitter::start_game(std::size_t at) { game_start_ = shown_end_ = at; }
 
 void Splitter::end_game(std::size_t end, std::vector<Chunk>& out) {
     if (!cut_ && end - game_start_ > longest_game_) cut(out);
@@ -133,15 +135,21 @@ void Splitter::emit(std::size_t end, std::vector<Chunk>& out) {
 }
 
 // The unfinished game runs past the longest a game may be: the games before it go as a chunk,
-// and it goes alone, cut after longest_game_ + 1 bytes, which the walk reports as cut. A
-// white space byte before it keeps its first byte at a line start or not, as it was.
+// and it goes alone, cut, which the walk reports. The walk reports it from its tokens up to
+// the first that ends past longest_game_ + 1 bytes from its start or would end the game: the
+// chunk holds those, then a comment left open, long enough to carry the game past the bound,
+// so that the walk sees no more of it and nothing after. A white space byte before it keeps
+// its first byte at a line start or not, as it was.
 void Splitter::cut(std::vector<Chunk>& out) {
     emit(last_end_, out);
     const std::size_t start = game_start_ - base_;
+    const std::size_t count = shown_end_ - game_start_;
     Chunk chunk{std::string(), number_};
-    chunk.bytes.reserve(longest_game_ + 2);
+    chunk.bytes.reserve(longest_game_ + 3);
     chunk.bytes += tokens_.line_start(pending_, start) ? '\n' : ' ';
-    chunk.bytes.append(pending_.data() + start, longest_game_ + 1);
+    chunk.bytes.append(pending_.data() + start, count);
+    chunk.bytes += '{';
+    chunk.bytes.append(longest_game_ + 1 - count, ' ');
     out.push_back(std::move(chunk));
     byte_order_ = false;
     cut_ = true;

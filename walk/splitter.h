@@ -42,6 +42,8 @@ class Splitter {
   private:
     void scan(bool final, std::vector<Chunk>& out);
     void take(const Token& token, std::vector<Chunk>& out);
+    std::size_t bound() const { return game_start_ + longest_game_ + 1; }
+    void start_game(std::size_t at);
     void end_game(std::size_t end, std::vector<Chunk>& out);
     void cut(std::vector<Chunk>& out);
     void emit(std::size_t end, std::vector<Chunk>& out);
@@ -61,6 +63,7 @@ class Splitter {
     bool byte_order_ = false;  // and found: the first chunk is handed on with it
     // Places in the input (pending_ holds them from base_ on).
     std::size_t game_start_ = 0;  // the unfinished game's first token, once it has one
+    std::size_t shown_end_ = 0;   // and the end of its last token within the bound
     std::size_t last_end_ = 0;    // the end of pending_'s last finished game, or its start
     std::uint64_t number_ = 1;    // the unfinished game's number
     std::uint64_t first_ = 1;     // pending_'s first game's number

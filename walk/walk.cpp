@@ -229,22 +229,22 @@ void Walker::report(std::uint32_t ply, std::string text, std::string message) {
     out_.problems.push_back({number_, ply, std::move(text), std::move(message)});
 }
 
-// A game longer than the longest is read again as if its text ended there, which is all a
-// chunk of the splitter holds of it, so that its report is the same either way.
+// A game longer than the longest is reported from its tokens, read again, up to the first that
+// ends past the longest + 1 bytes from its start or would end the game: all that a chunk of
+// the splitter holds of it, so that its report is the same either way.
 void Walker::read_cut(GameText& game) {
-    const std::size_t start = game.start;
-    const std::string_view text = head(data_, start + options_.longest_game + 1);
+    const std::size_t start = game.start, bound = start + options_.longest_game + 1;
     Tokenizer tokens(start, tokens_.line_start(data_, start));
     GameState state;
     game.clear();
     game.start = start;
     Token token;
-    while (tokens.next(text, true, token) == Tokenizer::Outcome::Token) {
-        const Effect effect = state.take(token, text);
-        collect(game, token, effect, state);
+    while (tokens.next(data_, true, token) == Tokenizer::Outcome::Token && token.end <= bound) {
+        const Effect effect = state.take(token, data_);
         if (effect == Effect::EndsAfter || effect == Effect::EndsBefore ||
             effect == Effect::OpenEnd)
             break;
+        collect(game, token, effect, state);
     }
     if (!game.fault) {
         game.fault = Fault{std::uint32_t(game.moves.size()), std::string(game.last_move(data_)),

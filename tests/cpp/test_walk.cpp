@@ -160,20 +160,29 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
 
 // A game longer than the longest is reported cut, the same whole or split, and the games
-// after it are walked; held in memory it is not, as the chunks show.
+// after it are walked; held in memory it is not, as the chunks show. What is reported of it
+// comes from its tokens within the bound: a tag or wide white space across the bound, read
+// as if the text ended there, would show a result inside the tag, or a stray byte.
 TEST(WalkLongGames, AreCutAtTheBoundAlike) {
     constexpr std::size_t LONGEST = 64;
     pgn::WalkOptions options;
     options.longest_game = LONGEST;
+    const std::string wide_space = "\xE3\x80\x80";
+    std::string spaces;
+    for (int i = 0; i < 30; ++i) spaces += wide_space;
     const std::string text = "1. e4 *\n1. d4 { " + std::string(200, 'x') + " } d5 2. c4 *\n" +
-                             "1. e4 " + std::string(300, ' ') + "e5 *\n[Event \"last\"]\n1. c4 *";
+                             "1. e4 " + std::string(300, ' ') + "e5 *\n[A \"" +
+                             std::string(50, 'a') + " * " + std::string(30, 'b') +
+                             "\"]\n1. e4 *\n1. d4" + spaces + "d5 *\n[Event \"last\"]\n1. c4 *";
     pgn::WalkedChunk whole;
     pgn::walk_games(text, 1, options, whole);
     const std::vector<std::string> cut = {"2:1 d4 | truncated: game longer than 64 bytes",
-                                          "3:1 e4 | truncated: game longer than 64 bytes"};
+                                          "3:1 e4 | truncated: game longer than 64 bytes",
+                                          "4:0  | truncated: game longer than 64 bytes",
+                                          "5:1 d4 | truncated: game longer than 64 bytes"};
     EXPECT_EQ(problems_of(whole), cut);
     EXPECT_EQ(rows_of(whole), (std::vector<std::string>{"1:1 e2e4 e4 0 0 20 * . . .",
-                                                        "4:1 c2c4 c4 0 0 20 * . . ."}));
+                                                        "6:1 c2c4 c4 0 0 20 * . . ."}));
     for (const std::size_t block : {1, 5, 64, 1000}) {
         pgn::Splitter splitter(1000, pgn::CHUNK_BYTES, LONGEST);
         std::vector<pgn::Chunk> chunks;
