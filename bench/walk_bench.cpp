@@ -110,18 +110,27 @@ BENCHMARK_CAPTURE(Split, plain, sample)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Split, annotated, annotated)->Unit(benchmark::kMillisecond);
 
 // Hostile inputs of state.range(0) MB, split and walked: printable garbage in words and
-// lines, random bytes, and one line of letters without a space.
+// lines, random bytes, one line of letters without a space, a comment never closed, and games
+// of 10,000 plies (knights going back and forth).
 std::string hostile(const std::string& kind, std::size_t size) {
     std::mt19937_64 rng(7);
-    std::string out(size, ' ');
-    for (char& c : out) {
+    std::string out;
+    out.reserve(size + 100000);
+    if (kind == "open_comment") out = "1. e4 {";
+    while (kind == "long_games" && out.size() < size) {
+        out += "[Event \"long\"]\n\n";
+        for (int move = 1; move <= 5000; ++move)
+            out += std::to_string(move) + (move % 2 ? ". Nf3 Nf6 " : ". Ng1 Ng8 ");
+        out += "1/2-1/2\n\n";
+    }
+    while (out.size() < size) {
+        const auto r = rng();
         if (kind == "garbage") {
-            const auto r = rng() % 64;
-            c = r < 8 ? ' ' : r == 8 ? '\n' : char('!' + rng() % 94);
+            out += r % 64 < 8 ? ' ' : r % 64 == 8 ? '\n' : char('!' + (r >> 8) % 94);
         } else if (kind == "random") {
-            c = char(rng());
+            out += char(r);
         } else {
-            c = char('a' + rng() % 26);
+            out += char('a' + r % 26);
         }
     }
     return out;
@@ -132,23 +141,17 @@ void Hostile(benchmark::State& state, const std::string& kind) {
     for (auto _ : state) benchmark::DoNotOptimize(walk_chunks(split(data, 20000), true));
     state.SetBytesProcessed(std::int64_t(state.iterations() * data.size()));
 }
-BENCHMARK_CAPTURE(Hostile, garbage, std::string("garbage"))
-    ->Arg(5)
-    ->Arg(10)
-    ->Arg(20)
-    ->Arg(50)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Hostile, random_bytes, std::string("random"))
-    ->Arg(5)
-    ->Arg(10)
-    ->Arg(20)
-    ->Arg(50)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Hostile, one_line, std::string("line"))
-    ->Arg(5)
-    ->Arg(10)
-    ->Arg(20)
-    ->Arg(50)
-    ->Unit(benchmark::kMillisecond);
+#define HOSTILE(kind)                                    \
+    BENCHMARK_CAPTURE(Hostile, kind, std::string(#kind)) \
+        ->Arg(5)                                         \
+        ->Arg(10)                                        \
+        ->Arg(20)                                        \
+        ->Arg(50)                                        \
+        ->Unit(benchmark::kMillisecond)
+HOSTILE(garbage);
+HOSTILE(random);
+HOSTILE(one_line);
+HOSTILE(open_comment);
+HOSTILE(long_games);
 
 }  // namespace
