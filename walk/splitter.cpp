@@ -15,6 +15,8 @@ constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 // an unfinished token's middle once this much of it has been read without being needed.
 constexpr std::size_t BETWEEN_GAMES = std::size_t(1) << 20;
 constexpr std::size_t SHRINK_AT = std::size_t(64) << 10;
+constexpr std::size_t SLICE = std::size_t(1) << 20;
+constexpr std::size_t LARGE = std::size_t(8) << 20;
 
 }  // namespace
 
@@ -38,9 +40,19 @@ bool Splitter::open(bool final) {
     return true;
 }
 
+// A block is read a slice at a time, so that what is held never grows past the longest game,
+// a chunk and a slice by much: once it holds a long game it is given that room at once, which
+// spares the copies (and the doubled memory) of growing it step by step.
 void Splitter::feed(std::string_view bytes, std::vector<Chunk>& out) {
-    pending_.append(bytes);
-    if (open(false)) scan(false, out);
+    for (std::size_t at = 0; at < bytes.size(); at += SLICE) {
+        const std::string_view slice = bytes.substr(at, SLICE);
+        const std::size_t needed = pending_.size() + slice.size();
+        if (needed > pending_.capacity() && needed > LARGE)
+            pending_.reserve(
+                std::max(needed, longest_game_ + chunk_bytes_ + BETWEEN_GAMES + SLICE));
+        pending_.append(slice);
+        if (open(false)) scan(false, out);
+    }
 }
 
 void Splitter::finish(std::vector<Chunk>& out) {
@@ -69,6 +81,9 @@ void Splitter::scan(bool final, std::vector<Chunk>& out) {
     if (cut_) {
         drop(tokens_.position());
         if (tokens_.scanned() - tokens_.position() > SHRINK_AT) tokens_.shrink(pending_, 1);
+        // The cut game's text is out: its room goes back to the system.
+        if (pending_.capacity() > LARGE && pending_.size() < pending_.capacity() / 4)
+            pending_.shrink_to_fit();
     } else if (!game_.started && !tokens_.reading_word() &&
                pending_.size() - (last_end_ - base_) > BETWEEN_GAMES) {
         forget_between_games(out);
