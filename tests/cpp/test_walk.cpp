@@ -223,3 +223,28 @@ INSTANTIATE_TEST_SUITE_P(Table, ClockText,
                                                      "309485009821345068724781056"}));
 
 }  // namespace
+
+namespace {
+
+// The hooks the walk keeps for tables of chosen columns and games: a column not asked for is
+// not written (a line of one empty cell is written as the csv module writes it, in quotes), and
+// a game its tags turn down is neither walked nor reported.
+TEST(WalkChoices, ColumnsAndGamesAskedFor) {
+    pgn::WalkOptions options;
+    options.columns = pgn::ColumnSet::none().with(pgn::Column::Uci);
+    options.keep = [](const pgn::GameTags& tags, void*) { return tags.value("White") != "x"; };
+    pgn::WalkedChunk walked;
+    pgn::walk_games("[White \"x\"] 1. e4 *\n[White \"y\"] 1. d4 -- *\n[White \"x\"] 1. Nf9 *", 1,
+                    options, walked);
+    EXPECT_EQ(walked.games_filtered, 2u);
+    EXPECT_TRUE(walked.problems.empty());
+    std::string csv;
+    pgn::write_csv(walked, options.columns, "s", csv);
+    EXPECT_EQ(csv, "d2d4\n\"\"\n");
+    options.columns = options.columns.with(pgn::Column::Game).with(pgn::Column::Check);
+    csv.clear();
+    pgn::write_csv(walked, options.columns, "s", csv);
+    EXPECT_EQ(csv, "2,d2d4,0\n2,,0\n");
+}
+
+}  // namespace
