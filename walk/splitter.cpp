@@ -153,17 +153,20 @@ void Splitter::emit(std::size_t end, std::vector<Chunk>& out) {
 // and it goes alone, cut, which the walk reports. The walk reports it from its tokens up to
 // the first that ends past longest_game_ + 1 bytes from its start or would end the game: the
 // chunk holds those, then a comment left open, long enough to carry the game past the bound,
-// so that the walk sees no more of it and nothing after. A white space byte before it keeps
-// its first byte at a line start or not, as it was.
+// so that the walk sees no more of it and nothing after. Before the comment comes a NAG, which
+// means nothing but, unlike the brace, reads to the token before it as the bytes that followed
+// it did: a word spelt as a result stays a word (a result in a variation, which means nothing
+// either, becomes one). A white space byte before the game keeps its first byte at a line
+// start or not, as it was.
 void Splitter::cut(std::vector<Chunk>& out) {
     emit(last_end_, out);
     const std::size_t start = game_start_ - base_;
     const std::size_t count = shown_end_ - game_start_;
     Chunk chunk{std::string(), number_};
-    chunk.bytes.reserve(longest_game_ + 3);
+    chunk.bytes.reserve(longest_game_ + 5);
     chunk.bytes += tokens_.line_start(pending_, start) ? '\n' : ' ';
     chunk.bytes.append(pending_.data() + start, count);
-    chunk.bytes += '{';
+    chunk.bytes += "$0{";
     chunk.bytes.append(longest_game_ + 1 - count, ' ');
     out.push_back(std::move(chunk));
     byte_order_ = false;
