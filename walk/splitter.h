@@ -5,9 +5,11 @@
 //
 // Memory stays bounded whatever the input: a chunk is handed on once it holds about
 // `chunk_moves` moves or `chunk_bytes` bytes of whole games; a game longer than
-// `longest_game` is handed on alone, cut at that length (the walk reports it), and the rest
-// of it is read without being kept; comments, escape lines and white space between games are
-// read without being kept once they grow large.
+// `longest_game` is handed on alone, cut at that length (its tokens within it, then a comment
+// left open: the walk reports it), and the rest of it is read without being kept; comments,
+// escape lines and white space between games are read without being kept once they grow
+// large (one white space byte stands in for them). A chunk's bytes are the input's but for
+// these and for the byte-order mark, which the first chunk keeps.
 #pragma once
 
 #include <cstddef>
