@@ -8,6 +8,7 @@ CMAKE_ARGS ?=
 ONLY ?=
 
 MODULE := $(BUILD_DIR)/morvek_board.abi3.so
+WALK_MODULE := $(BUILD_DIR)/morvek_walk/_native.abi3.so
 
 .PHONY: all deps build test test-cpp check check-exports format check-format test-python demo sanitize bench bench-perft bench-python bench-venv bench-peers bench-peers-venv bench-walk perft-deep clean
 
@@ -55,11 +56,12 @@ check: build
 	@$(MAKE) --no-print-directory check-exports
 	@MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/pytest_all.sh $(CHECK_PYTHON) -- -x
 
-# The module's exports and dynamic needs, and that runtime.cpp's replacements are still the
-# pieces linked (tools/check_runtime.sh reads the link map).
+# The modules' exports and dynamic needs (morvek_board and the walker's morvek_walk._native),
+# and that runtime.cpp's replacements are still the pieces linked (tools/check_runtime.sh reads
+# the link maps).
 check-exports:
-	tools/check_exports.sh $(MODULE)
-	tools/check_runtime.sh $(BUILD_DIR)/morvek_board.link-map
+	tools/check_exports.sh $(MODULE) $(WALK_MODULE)
+	tools/check_runtime.sh $(BUILD_DIR)/morvek_board.link-map $(BUILD_DIR)/morvek_walk_module.link-map
 
 test-python: interpreters
 	MORVEK_BUILD_DIR=$(abspath $(BUILD_DIR)) tools/pytest_all.sh $(ONLY)

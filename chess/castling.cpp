@@ -1,5 +1,6 @@
 #include "castling.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -95,12 +96,54 @@ constexpr std::array<StandardText, 16> make_standard_texts() {
 }
 constexpr std::array<StandardText, 16> STANDARD_TEXTS = make_standard_texts();
 
+// The field with each K, Q, k, q naming the outermost rook on its side of the king in that
+// rook's file letter, when at least one such rook stands off the corner; nothing when the
+// field is to be read as written. A letter with no rook on its side is kept, which the
+// rook-file reading then refuses. A field of more than four letters is refused in any
+// reading, so it is left as written.
+struct FieldText {
+    char text[4];
+    std::size_t length;
+};
+std::optional<FieldText> outermost_rook_files(const char* p, const char* end, const Board& b) {
+    const std::size_t length = std::size_t(end - p);
+    if (length > 4) return std::nullopt;
+    FieldText out{{}, length};
+    bool changed = false;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char letter = p[i];
+        out.text[i] = letter;
+        if (!CASTLING_BITS[std::uint8_t(letter)]) continue;
+        const Color c = letter == 'K' || letter == 'Q' ? Color::White : Color::Black;
+        const bool short_side = letter == 'K' || letter == 'k';
+        const Square k = b.king(c);
+        if (rank_of(k) != back_rank(c)) return std::nullopt;
+        BitBoard side;
+        for (const Square s : b.colored_pieces(c, Piece::Rook) & rank_set(back_rank(c)))
+            if (castles_short(file_of(k), file_of(s)) == short_side) side |= BitBoard::from(s);
+        if (side.empty()) continue;
+        // Squares rise with the file along a rank: the outermost is the highest towards h.
+        const File rook =
+            short_side ? file_of(Square(63 - std::countl_zero(side.bits))) : file_of(side.lowest());
+        changed |= rook != (short_side ? File::H : File::A);
+        const char name = file_char(rook);
+        out.text[i] = c == Color::White ? char(name - 'a' + 'A') : name;
+    }
+    if (!changed) return std::nullopt;
+    return out;
+}
+
 }  // namespace
 
 std::optional<std::array<CastleRights, 2>> read_castling_field(const char* p, const char* end,
                                                                CastlingLetters letters,
                                                                const Board& placement) {
     if (p == end || (end - p == 1 && *p == '-')) return std::array<CastleRights, 2>{};
+    if (letters == CastlingLetters::Outermost) {
+        if (const auto named = outermost_rook_files(p, end, placement))
+            return read_in(named->text, named->text + named->length, true, placement);
+        letters = CastlingLetters::Either;
+    }
     if (letters != CastlingLetters::RookFiles)
         if (const auto rights = read_in(p, end, false, placement)) return rights;
     if (letters == CastlingLetters::Standard) return std::nullopt;

@@ -171,13 +171,19 @@ enum class CastlingLetters : std::uint8_t {
     // Reading: the standard letters, and the rook files only when the field is refused in
     // those. Writing: the standard letters where they name the rooks held, else rook files.
     Either,
+    // Reading only, as Chess960 programs write a start's rights: K, Q, k, q name the outermost
+    // rook on that side of the king, wherever it stands; a letter with no rook on its side
+    // stays as written (and is refused), and a field with a king off its back rank, no such
+    // letter or only rooks in the corners is read as Either reads it.
+    Outermost,
 };
 
 struct Board;
 
 // The rights the field [p, end) names, or nothing when it cannot be read in `letters` or
 // names a right that the board's pieces cannot back (the king off its back rank, no rook on
-// the file, or the rook on the wrong side of the king). Only the pieces are read.
+// the file, or the rook on the wrong side of the king). Only the pieces are read; Outermost
+// needs the placement of all eight ranks (the reader falls back to Either without it).
 std::optional<std::array<CastleRights, 2>> read_castling_field(const char* p, const char* end,
                                                                CastlingLetters letters,
                                                                const Board& placement);

@@ -17,8 +17,9 @@ Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_ca
 // The reading every caller of the module gets: the castling field in either letters
 // (CastlingLetters::Either). The result (the board, or the second reading's error) is that of
 // calling from_fen with standard letters and, when only the castling field was refused, again
-// with rook-file letters.
-Result<Board, FenParseError> read_fen(std::string_view text);
+// with rook-file letters. A game's FEN tag is read with CastlingLetters::Outermost.
+Result<Board, FenParseError> read_fen(std::string_view text,
+                                      CastlingLetters castling = CastlingLetters::Either);
 
 // The castling field in standard letters, or in the rooks' files.
 std::string to_fen(const Board& board, bool file_letter_castling = false);

@@ -268,7 +268,13 @@ Result<Board, FenParseError> read(std::string_view text, CastlingLetters letters
         const char* q = field_end(++p, end);
         // The module's reading tries the other letters only when the field is refused; what a
         // second reading of the whole text would repeat up to this field is already done.
-        const auto rights = read_castling_field(p, q, letters, b);
+        // The outermost rooks are found on the back ranks as written: a placement of fewer
+        // ranks is read as the letters say.
+        const bool all_ranks = counter(placed.counts, SLASHES) == 7;
+        const auto rights = read_castling_field(
+            p, q,
+            letters == CastlingLetters::Outermost && !all_ranks ? CastlingLetters::Either : letters,
+            b);
         if (!rights) return E::InvalidCastlingRights;
         b.castle_rights = *rights;
 
@@ -305,8 +311,8 @@ Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_ca
                 file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
 }
 
-Result<Board, FenParseError> read_fen(std::string_view text) {
-    return read(text, CastlingLetters::Either);
+Result<Board, FenParseError> read_fen(std::string_view text, CastlingLetters castling) {
+    return read(text, castling);
 }
 
 }  // namespace chess

@@ -3,6 +3,7 @@
 
 #include <optional>
 
+#include "chess/attacks.h"
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/uci.h"
@@ -128,13 +129,15 @@ constexpr bool plain_san_byte(char c) {
 
 }  // namespace
 
-std::string normalize_san(std::string_view text) {
-    if (std::all_of(text.begin(), text.end(), plain_san_byte)) return std::string(text);
+void normalize_san_into(std::string_view text, std::string& out) {
+    if (std::all_of(text.begin(), text.end(), plain_san_byte)) {
+        out.assign(text);
+        return;
+    }
     std::string_view s = trim(text);
     while (!s.empty() && (s.back() == '+' || s.back() == '#' || s.back() == '!' || s.back() == '?'))
         s.remove_suffix(1);
-    std::string out;
-    out.reserve(s.size());
+    out.clear();
     for (std::size_t i = 0; i < s.size();) {
         if (s.compare(i, 4, "e.p.") == 0) {
             i += 4;
@@ -145,7 +148,14 @@ std::string normalize_san(std::string_view text) {
     }
     // Zeros become letters before the marks are removed, and neither step can make or break
     // an "e.p.", so one pass does both.
-    return std::string(trim(out));
+    const std::string_view trimmed = trim(out);
+    if (trimmed.size() != out.size()) out = std::string(trimmed);
+}
+
+std::string normalize_san(std::string_view text) {
+    std::string out;
+    normalize_san_into(text, out);
+    return out;
 }
 
 Answer<std::string> uci_to_san(const Board& board, std::string_view uci) {
@@ -196,35 +206,83 @@ std::optional<SanShape> shape_of(std::string_view target) {
     return shape;
 }
 
-bool may_match(const Board& b, const SanShape& shape, const Move& m) {
-    const std::optional<Piece> mover = b.piece_on(m.from);
-    if (!mover) return true;  // let the writer report it
-    if (b.is_castling(m)) return shape.castling;
-    return !shape.castling && mover == shape.mover && m.to == shape.to;
+// The squares from which a piece of the shape's kind and colour could reach its square, by
+// the piece's own geometry: is_legal then decides each.
+chess::BitBoard possible_movers(const Board& b, const SanShape& shape) {
+    const chess::Color us = b.side_to_move;
+    const chess::Square to = *shape.to;
+    const chess::BitBoard occupied = b.occupied();
+    chess::BitBoard from;
+    switch (*shape.mover) {
+        case Piece::Pawn: {
+            // Captures come from where a pawn of the other side on the square would attack;
+            // pushes from one or two squares behind it.
+            const chess::BitBoard square = chess::BitBoard::from(to);
+            const chess::BitBoard behind = us == chess::Color::White
+                                               ? chess::BitBoard{square.bits >> 8}
+                                               : chess::BitBoard{square.bits << 8};
+            const chess::BitBoard further = us == chess::Color::White
+                                                ? chess::BitBoard{behind.bits >> 8}
+                                                : chess::BitBoard{behind.bits << 8};
+            from = chess::pawn_attacks(~us, to) | behind | further;
+            break;
+        }
+        case Piece::Knight: from = chess::knight_attacks(to); break;
+        case Piece::Bishop: from = chess::bishop_attacks(to, occupied); break;
+        case Piece::Rook: from = chess::rook_attacks(to, occupied); break;
+        case Piece::Queen: from = chess::queen_attacks(to, occupied); break;
+        case Piece::King: from = chess::king_attacks(to); break;
+    }
+    return from & b.colored_pieces(us, *shape.mover);
 }
 
 }  // namespace
 
-Answer<UciMove> san_to_uci(const Board& board, std::string_view san) {
-    const std::string target = normalize_san(san);
-    const std::optional<SanShape> shape = shape_of(target);
+// The writer disambiguates every text against the legal moves that could share it, so at most
+// one legal move has a given text: the reader tries only the moves that could be written so,
+// and the first it finds is the one in the legal list.
+std::optional<Move> read_clean_san(const Board& board, std::string_view clean) {
+    const std::optional<SanShape> shape = shape_of(clean);
+    if (!shape) return std::nullopt;
     std::optional<Move> found;
-    // Generation order is the legal list's order, so the first group move whose text matches
-    // is the first match of the list. The writer's texts need no normalising: they hold no
-    // white space, signs, zeros or marks.
     const auto try_move = [&](const Move& m) {
-        if (!found && may_match(board, *shape, m) && san_body(board, m) == target) found = m;
+        if (!found && san_body(board, m) == clean) found = m;
     };
-    if (shape) {
-        const chess::Steps steps = chess::Steps::of(shape->castling ? Piece::King : *shape->mover);
+    if (shape->castling) {
+        // Castling is the king onto its own rook, which no other king move lands on.
         chess::generate_moves_for(
             board,
             [&](const chess::PieceMoves& group) {
-                if (shape->castling || group.to.has(*shape->to))
-                    chess::for_each_move(group, try_move);
+                chess::for_each_move(
+                    chess::PieceMoves{group.piece, group.from, group.to & board.us()}, try_move);
             },
-            steps);
+            chess::Steps::of(Piece::King));
+        return found;
     }
+    const chess::Square to = *shape->to;
+    // A move onto an own piece is castling, which the shape has ruled out.
+    if (board.us().has(to)) return std::nullopt;
+    const bool promotes = shape->mover == Piece::Pawn && chess::BACK_RANKS.has(to);
+    for (const chess::Square from : possible_movers(board, *shape)) {
+        if (!promotes) {
+            const Move m{from, to, std::nullopt};
+            if (chess::is_legal(board, m)) try_move(m);
+            continue;
+        }
+        for (const Piece p : {Piece::Knight, Piece::Bishop, Piece::Rook, Piece::Queen}) {
+            const Move m{from, to, p};
+            if (chess::is_legal(board, m)) try_move(m);
+        }
+    }
+    return found;
+}
+
+std::optional<Move> read_san(const Board& board, std::string_view text) {
+    return read_clean_san(board, normalize_san(text));
+}
+
+Answer<UciMove> san_to_uci(const Board& board, std::string_view san) {
+    const std::optional<Move> found = read_san(board, san);
     if (!found) return Refusal(message({"no legal move matches SAN '", san, "'"}));
     return UciMove{chess::display_uci_move(board, *found)};
 }

@@ -6,8 +6,16 @@
 # (-Wl,-Map with --cref, written beside the module by the build) and fails, naming the piece,
 # unless each replacement is the definition linked and something still calls it, and none of
 # the library members they stand in for was linked.
-#   tools/check_runtime.sh [LINK-MAP]    (default: build/morvek_board.link-map)
+#   tools/check_runtime.sh [LINK-MAP...]    (default: build/morvek_board.link-map)
 set -euo pipefail
+
+if (($# > 1)); then
+    status=0
+    for map in "$@"; do
+        "$0" "$map" || status=1
+    done
+    exit $status
+fi
 
 map=${1:-build/morvek_board.link-map}
 if [[ ! -f "$map" ]]; then
@@ -54,4 +62,4 @@ if [[ -n "$members" ]]; then
 fi
 
 ((status == 0)) || exit 1
-echo "runtime: each of runtime.cpp's ${#replacements[@]} replacements is linked and called"
+echo "runtime: each of runtime.cpp's ${#replacements[@]} replacements is linked and called ($(basename "$map"))"

@@ -12,7 +12,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MORVEK_FUZZ_DIR:-$root/build-fuzz}
-targets=(fen uci_move normalize_san services)
+targets=(fen uci_move normalize_san services walk)
 
 # A compiler fits when it links a C++20 fuzzer with both sanitizers: clang, with the libFuzzer
 # and sanitizer runtimes installed, which Debian packages apart from the compiler.
@@ -74,8 +74,11 @@ run_target() {
     fi
     mkdir -p "$corpus" "$build/artifacts"
     local log=$build/$target.log
+    # A target's own dictionary where it has one (fuzz/TARGET.dict), else the chess texts'.
+    local dictionary=$root/fuzz/$target.dict
+    [[ -f "$dictionary" ]] || dictionary=$root/fuzz/chess.dict
     echo "=== fuzz_$target: ${seconds}s"
-    "$build/fuzz_$target" "$corpus" "$seeds" -dict="$root/fuzz/chess.dict" \
+    "$build/fuzz_$target" "$corpus" "$seeds" -dict="$dictionary" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$target-" >"$log" 2>&1
     local status=$?

@@ -33,8 +33,9 @@ if ! cmake -S "$root" -B "$build" --toolchain "$root/cmake/aarch64-linux-gnu.cma
     finish
 fi
 machine=$(readelf -h "$build/morvek_board.abi3.so" | sed -n 's/^ *Machine: *//p')
-[[ "$machine" == AArch64 ]]
-record build $? "module for $machine"
+walk_machine=$(readelf -h "$build/morvek_walk/_native.abi3.so" | sed -n 's/^ *Machine: *//p')
+[[ "$machine" == AArch64 && "$walk_machine" == AArch64 ]]
+record build $? "modules for $machine"
 
 # The C++ tests hold the perft counts and the tables' self-checks; ctest runs them under
 # qemu through the toolchain file's emulator.
@@ -44,11 +45,13 @@ ctest --test-dir "$build" --output-on-failure -j"$jobs" 2>&1 | tee "$output"
 record cpp "${PIPESTATUS[0]}" "$(grep -E 'tests passed|tests failed' "$output" | tail -n 1)"
 
 echo "=== arm64 exports"
-output=$("$root/tools/check_exports.sh" "$build/morvek_board.abi3.so" 2>&1)
+output=$("$root/tools/check_exports.sh" "$build/morvek_board.abi3.so" \
+    "$build/morvek_walk/_native.abi3.so" 2>&1)
 status=$?
 echo "$output"
 record exports "$status" "$(tail -n 1 <<<"$output")"
-output=$("$root/tools/check_runtime.sh" "$build/morvek_board.link-map" 2>&1)
+output=$("$root/tools/check_runtime.sh" "$build/morvek_board.link-map" \
+    "$build/morvek_walk_module.link-map" 2>&1)
 status=$?
 echo "$output"
 record runtime "$status" "$(tail -n 1 <<<"$output")"

@@ -8,7 +8,8 @@
 #                              tools/arm64_tree.sh), and dist/morvek_board-VERSION.tar.gz, each
 #                              checked as below (make wheels)
 # A wheel's checks: `auditwheel show` agrees with its manylinux_2_17 tag, `abi3audit --strict`
-# finds nothing, and tools/check_exports.sh passes its module (the init entry alone, nothing
+# finds nothing, and tools/check_exports.sh passes its modules, morvek_board and the walker's
+# morvek_walk/_native (the init entry alone, nothing
 # but the C library, no glibc symbol newer than 2.17). The files of `wheels` also pass
 # `twine check --strict` as an index would take them. tools/wheel_test.sh installs them and
 # tests the installed copies, with the functions of this file.
@@ -105,7 +106,8 @@ check_wheel() {
     local unpacked
     unpacked=$(mktemp -d)
     "$tools/bin/python" -m zipfile -e "$wheel" "$unpacked" &&
-        "$root/tools/check_exports.sh" "$unpacked/morvek_board.abi3.so" | sed 's/^/    /'
+        "$root/tools/check_exports.sh" "$unpacked/morvek_board.abi3.so" \
+            "$unpacked/morvek_walk/_native.abi3.so" | sed 's/^/    /'
     ((PIPESTATUS[0] == 0)) || status=1
     rm -rf "$unpacked"
     return $status
@@ -120,7 +122,7 @@ build_sdist() {
         --skip-dependency-check --outdir "$dist" "$root" || return 1
     local unexpected
     unexpected=$(tar -tzf "$sdist" | sed "s|^morvek_board-$version/||" |
-        grep -v -E '^$|^PKG-INFO$|^(pyproject\.toml|CMakeLists\.txt|README\.md|LICENSE|morvek_board\.pyi)$|^(chess|src|cmake|morvek_walk)/' || true)
+        grep -v -E '^$|^PKG-INFO$|^(pyproject\.toml|CMakeLists\.txt|README\.md|LICENSE|morvek_board\.pyi)$|^(chess|src|walk|cmake|morvek_walk)/' || true)
     if [[ -n "$unexpected" ]]; then
         echo "wheel: the sdist holds more than the build needs:" $unexpected >&2
         return 1

@@ -111,6 +111,9 @@ test_installed_x86_64() {
     done
 }
 
+# The walker's native module loads and walks there too: one game, one row.
+native_walk='import morvek_walk._native as n; assert n.walk(b"1. e4 *", "x", 1, ())[2:] == (1, 1)'
+
 # A tree with CPython and no C++ runtime, as a slim image has: the wheel installed with the
 # tree's own pip into an environment inside it. On x86_64 it runs chrooted, so that nothing of
 # this machine can stand in for what the tree lacks; qemu-aarch64 finds nothing for Arm here.
@@ -149,10 +152,11 @@ test_bare_tree() {
         "${runner[@]}" "$python" -m venv "$place$work/venv" >>"$output" 2>&1; } &&
         "${runner[@]}" "$place$work/venv/bin/python" -m pip install -q --force-reinstall \
             --no-index "$place$work/$(basename "$wheel")" >>"$output" 2>&1 &&
-        "${runner[@]}" "$place$work/venv/bin/python" "$place$work/quick_tour.py" >>"$output" 2>&1
+        "${runner[@]}" "$place$work/venv/bin/python" "$place$work/quick_tour.py" >>"$output" 2>&1 &&
+        "${runner[@]}" "$place$work/venv/bin/python" -c "$native_walk" >>"$output" 2>&1
     status=$?
     ((status == 0)) || cat "$output"
-    tally_record "$name" "$status" "example ran: exit status $status, $(grep -c . "$output") lines"
+    tally_record "$name" "$status" "example and native walk ran: exit status $status, $(grep -c . "$output") lines"
 }
 
 test_installed_arm64() {

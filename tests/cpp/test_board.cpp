@@ -235,6 +235,53 @@ TEST(PositionKey, TellsSideAndRightsApartAndIsNotKeptByReading) {
     EXPECT_NE(compute_hash(a.value()), 0u);
 }
 
+// A game's FEN tag: K, Q, k, q name the outermost rook on their side of the king, as Chess960
+// programs write a start's rights. `rights` is the field as the rook-file writer gives it back,
+// or null when the text is refused (with InvalidCastlingRights).
+struct OutermostCase {
+    const char* fen;
+    const char* rights;
+};
+
+class OutermostCastling : public ::testing::TestWithParam<OutermostCase> {};
+
+TEST_P(OutermostCastling, NamesTheOutermostRooks) {
+    const auto b = read_fen(GetParam().fen, CastlingLetters::Outermost);
+    if (!GetParam().rights) {
+        ASSERT_FALSE(b.ok()) << GetParam().fen;
+        EXPECT_EQ(b.error(), FenParseError::InvalidCastlingRights) << GetParam().fen;
+        return;
+    }
+    ASSERT_TRUE(b.ok()) << GetParam().fen << " -> " << error_name(b.error());
+    const std::string text = to_fen(b.value(), true);
+    const std::size_t field = text.find(' ', text.find(' ') + 1) + 1;
+    EXPECT_EQ(text.substr(field, text.find(' ', field) - field), GetParam().rights)
+        << GetParam().fen;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OutermostCastling,
+    ::testing::Values(
+        OutermostCase{"nbbrknrq/pppppppp/8/8/8/8/PPPPPPPP/NBBRKNRQ w KQkq - 0 1", "GDgd"},
+        OutermostCase{"rkrnnqbb/pppppppp/8/8/8/8/PPPPPPPP/RKRNNQBB w KQkq - 0 1", "CAca"},
+        OutermostCase{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "HAha"},
+        OutermostCase{"r3k2r/8/8/8/8/8/8/R3K2R b Kq - 0 1", "Ha"},
+        OutermostCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w Qk - 0 1", "Bg"},
+        // Two rooks on a side: the outer one, the corner rook included.
+        OutermostCase{"rr2k2r/8/8/8/8/8/8/1R1K2RR w KQkq - 0 1", "HBha"},
+        // Rook-file letters are read as written.
+        OutermostCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1", "GBgb"},
+        OutermostCase{"1r2k1r1/8/8/8/8/8/8/1R2K1R1 w - - 0 1", "-"},
+        // A letter without a rook on its side names nothing, beside a converted one or not.
+        OutermostCase{"4k3/8/8/8/8/8/8/1R2K3 w KQ - 0 1", nullptr},
+        OutermostCase{"4k3/8/8/8/8/8/8/R3K3 w KQ - 0 1", nullptr},
+        // A king off its back rank, or a placement of fewer than eight ranks: as written.
+        OutermostCase{"4k3/8/8/8/8/8/4K3/1R5R w K - 0 1", nullptr},
+        OutermostCase{"4k3/8/8/8/8/8/1R2K1R1 w K - 0 1", nullptr},
+        OutermostCase{"4k3/8/8/8/8/8/8/1R2K1R1 w K - 0 1", "G"},
+        OutermostCase{"4k3/8/8/8/8/8/8/1R2K1R1 w KK - 0 1", nullptr},
+        OutermostCase{"4k3/8/8/8/8/8/8/1R2K1R1 w KQkq- - 0 1", nullptr}));
+
 struct PinCase {
     const char* fen;
     BitBoard checkers;

@@ -38,6 +38,7 @@ def test_wheel_holds_the_module_its_stubs_and_the_walker_only(distribution):
             "morvek_board.abi3.so",
             "morvek_board-stubs/__init__.pyi",
             "morvek_board-stubs/py.typed",
+            "morvek_walk/_native.abi3.so",
         }
         | walker
     )

@@ -1,0 +1,397 @@
+#include "walk.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "annotations.h"
+#include "chess/fen.h"
+#include "chess/movegen.h"
+#include "chess/play.h"
+#include "chess/uci.h"
+#include "operation.h"
+#include "san.h"
+#include "see/see.h"
+#include "text.h"
+
+namespace pgn {
+
+namespace {
+
+using chess::Board;
+
+constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+
+const Board START =
+    chess::read_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1").value();
+
+// Standard chess and Chess960 as PGN writers name them in the Variant tag, compared with
+// white space, hyphens and underscores left out and letters in lower case.
+constexpr std::string_view CHESS_VARIANTS[] = {
+    "",        "standard", "chess", "normal",       "classical",     "fromposition",
+    "frompos", "chess960", "960",   "fischerandom", "fischerrandom", "freestyle",
+};
+
+bool is_chess(std::string_view variant) {
+    std::string plain;
+    for (std::size_t at = 0; at < variant.size();) {
+        bool complete;
+        const Char c = char_at(variant.data() + at, variant.data() + variant.size(), complete);
+        at += c.size;
+        if ((c.valid && is_space(c.code)) || c.code == '-' || c.code == '_') continue;
+        // No other character lower-cases into the ASCII letters of the names.
+        if (c.code >= 0x80 || !c.valid) return false;
+        plain += char(c.code >= 'A' && c.code <= 'Z' ? c.code - 'A' + 'a' : c.code);
+    }
+    return std::find(std::begin(CHESS_VARIANTS), std::end(CHESS_VARIANTS), plain) !=
+           std::end(CHESS_VARIANTS);
+}
+
+std::string unescape(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        // A backslash before any character but a line end stands for that character.
+        if (raw[i] == '\\' && i + 1 < raw.size() && raw[i + 1] != '\n') ++i;
+        out += raw[i];
+    }
+    return out;
+}
+
+bool is_movetext(TokenKind kind) {
+    switch (kind) {
+        case TokenKind::Comment:
+        case TokenKind::OpenComment:
+        case TokenKind::LineComment:
+        case TokenKind::Escape:
+        case TokenKind::Nag:
+        case TokenKind::Dots:
+        case TokenKind::Tag: return false;
+        default: return true;
+    }
+}
+
+template <class T>
+void push(Values<T>& column, const std::optional<T>& value) {
+    if (value)
+        column.push(*value);
+    else
+        column.push_empty();
+}
+
+struct Range {
+    std::size_t begin, end;
+};
+
+struct PlyNotes {
+    std::uint32_t ply;
+    Annotations notes;
+};
+
+struct Fault {
+    std::uint32_t ply;
+    std::string text, message;
+};
+
+// What is read of one game before it is walked.
+struct GameText {
+    std::size_t start = 0;  // its first token
+    std::vector<TagText> tags;
+    std::vector<Range> moves;
+    std::vector<PlyNotes> notes;  // by rising ply, the last comment with any for each
+    std::optional<Fault> fault;   // the first thing read that keeps it from being walked
+    std::string_view result;      // the result that ends its movetext, if one does
+    bool open_comment = false;
+    bool decided = false;  // whether the tags have been put to the filter
+    bool kept = true;
+    bool cut = false;  // longer than the longest game: reported, not walked
+
+    void clear() {
+        start = 0;
+        tags.clear();
+        moves.clear();
+        notes.clear();
+        fault.reset();
+        result = {};
+        open_comment = decided = cut = false;
+        kept = true;
+    }
+    std::string_view last_move(std::string_view data) const {
+        return moves.empty() ? std::string_view()
+                             : slice(data, moves.back().begin, moves.back().end);
+    }
+};
+
+class Walker {
+  public:
+    Walker(std::string_view data, std::uint64_t first_game, const WalkOptions& options,
+           WalkedChunk& out)
+        : data_(data), number_(first_game), options_(options), out_(out) {
+        out_.tags.resize(options_.tags.size());
+    }
+
+    void walk();
+
+  private:
+    void collect(GameText& game, const Token& token, Effect effect, const GameState& state);
+    void decide(GameText& game);
+    void finish(std::size_t end);
+    void read_cut(GameText& game);
+    void report(std::uint32_t ply, std::string text, std::string message);
+    std::optional<Fault> walk_moves(const GameText& game, Board board);
+    void write_game(const GameText& game, const GameTags& tags);
+
+    std::string_view data_;
+    std::uint64_t number_;
+    const WalkOptions& options_;
+    WalkedChunk& out_;
+    GameText game_;
+    Tokenizer tokens_;
+    std::string clean_;  // the SAN being read, cleaned up
+};
+
+void Walker::walk() {
+    std::size_t start = 0;
+    if (head(data_, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK) start = BYTE_ORDER_MARK.size();
+    tokens_ = Tokenizer(start, true);
+    GameState state;
+    Token token;
+    while (tokens_.next(data_, true, token) == Tokenizer::Outcome::Token) {
+        const bool was_started = state.started;
+        const Effect effect = state.take(token, data_);
+        if (effect == Effect::EndsBefore) {
+            finish(token.begin);
+            game_.start = token.begin;
+        }
+        const bool ends = effect == Effect::EndsAfter || effect == Effect::OpenEnd;
+        if (!was_started && (state.started || ends)) game_.start = token.begin;
+        // Past the longest a game may be, nothing more of it is kept.
+        if ((state.started || ends) && token.end - game_.start > options_.longest_game)
+            game_.cut = true;
+        if (!game_.cut) collect(game_, token, effect, state);
+        if (ends) finish(token.end);
+    }
+    if (state.started) finish(data_.size());
+}
+
+// What the token adds to the game, as the Python reader took it: a word's bytes are looked at
+// even inside a variation, a lone bracket or brace only in the main line.
+void Walker::collect(GameText& game, const Token& token, Effect effect, const GameState& state) {
+    if (!game.decided && is_movetext(token.kind)) decide(game);
+    if (!game.kept) return;
+    switch (token.kind) {
+        case TokenKind::Tag:
+            game.tags.push_back(
+                {token.name_begin, token.name_end, token.value_begin, token.value_end});
+            break;
+        case TokenKind::Word:
+            if (!game.fault && token.stray != std::string_view::npos) {
+                char message[32];
+                std::snprintf(message, sizeof message, "byte 0x%02x is not UTF-8",
+                              unsigned(std::uint8_t(data_[token.stray])));
+                game.fault = Fault{std::uint32_t(game.moves.size() + 1),
+                                   printable(token.text(data_)), message};
+            }
+            if (effect == Effect::Move) game.moves.push_back({token.begin, token.end});
+            break;
+        case TokenKind::Other:
+            if (state.depth == 0 && !game.fault)
+                game.fault = Fault{std::uint32_t(game.moves.size() + 1),
+                                   printable(token.text(data_)), "not PGN movetext"};
+            break;
+        case TokenKind::Comment: {
+            const std::string_view text = token.text(data_);
+            if (state.depth != 0 || game.moves.empty() || text.find("[%") == text.npos) break;
+            const Annotations found = annotations_of(text);
+            if (!found.any()) break;
+            const std::uint32_t ply = std::uint32_t(game.moves.size());
+            if (!game.notes.empty() && game.notes.back().ply == ply)
+                game.notes.back().notes = found;
+            else
+                game.notes.push_back({ply, found});
+            break;
+        }
+        case TokenKind::Result:
+            if (effect == Effect::EndsAfter) game.result = token.text(data_);
+            break;
+        case TokenKind::OpenComment: game.open_comment = true; break;
+        default: break;
+    }
+}
+
+void Walker::decide(GameText& game) {
+    game.decided = true;
+    if (options_.keep) game.kept = options_.keep(GameTags(data_, game.tags), options_.keep_context);
+}
+
+void Walker::report(std::uint32_t ply, std::string text, std::string message) {
+    out_.problems.push_back({number_, ply, std::move(text), std::move(message)});
+}
+
+// A game longer than the longest is reported from its tokens, read again, up to the first that
+// ends past the longest + 1 bytes from its start or would end the game: all that a chunk of
+// the splitter holds of it, so that its report is the same either way.
+void Walker::read_cut(GameText& game) {
+    const std::size_t start = game.start, bound = start + options_.longest_game + 1;
+    Tokenizer tokens(start, tokens_.line_start(data_, start));
+    GameState state;
+    game.clear();
+    game.start = start;
+    Token token;
+    while (tokens.next(data_, true, token) == Tokenizer::Outcome::Token && token.end <= bound) {
+        const Effect effect = state.take(token, data_);
+        if (effect == Effect::EndsAfter || effect == Effect::EndsBefore ||
+            effect == Effect::OpenEnd)
+            break;
+        collect(game, token, effect, state);
+    }
+    if (!game.fault) {
+        game.fault = Fault{std::uint32_t(game.moves.size()), std::string(game.last_move(data_)),
+                           morvek::message({"truncated: game longer than ",
+                                            std::to_string(options_.longest_game), " bytes"})};
+    }
+    game.open_comment = false;
+    game.cut = true;
+}
+
+void Walker::finish(std::size_t end) {
+    GameText& game = game_;
+    if (end - game.start > options_.longest_game) read_cut(game);
+    if (!game.decided) decide(game);
+    const GameTags tags(data_, game.tags);
+    if (!game.kept) {
+        ++out_.games_filtered;
+    } else if (game.fault) {
+        report(game.fault->ply, std::move(game.fault->text), std::move(game.fault->message));
+    } else if (game.open_comment) {
+        report(std::uint32_t(game.moves.size()), std::string(game.last_move(data_)),
+               "truncated: no result before the end of the file");
+    } else if (const std::string variant = tags.value("Variant").value_or(""); !is_chess(variant)) {
+        report(0, morvek::message({"[Variant \"", printable(variant), "\"]"}),
+               "not chess: only standard chess and Chess960 are walked");
+    } else {
+        Board board = START;
+        const std::optional<std::string> fen = tags.value("FEN");
+        bool walkable = true;
+        if (fen) {
+            const auto read = chess::read_fen(*fen, chess::CastlingLetters::Outermost);
+            if (read) {
+                board = read.value();
+            } else {
+                walkable = false;
+                report(0, printable(*fen),
+                       morvek::message({"bad FEN: ", chess::error_name(read.error())}));
+            }
+        }
+        if (walkable) {
+            const std::size_t first_row = out_.rows();
+            if (std::optional<Fault> fault = walk_moves(game, board)) {
+                out_.truncate_rows(first_row);
+                report(fault->ply, std::move(fault->text), std::move(fault->message));
+            } else {
+                write_game(game, tags);
+            }
+        }
+    }
+    ++number_;
+    game.clear();
+}
+
+void Walker::write_game(const GameText& game, const GameTags& tags) {
+    out_.game.push(std::int64_t(number_));
+    out_.row_ends.push_back(std::int64_t(out_.rows()));
+    // The result that ended the movetext, else the Result tag, else unknown.
+    if (!game.result.empty())
+        out_.result.push(game.result);
+    else
+        out_.result.push(printable(tags.value("Result").value_or("*")));
+    for (std::size_t t = 0; t < options_.tags.size(); ++t)
+        out_.tags[t].push(printable(tags.value(options_.tags[t]).value_or("")));
+}
+
+// The moves on one board, a row each; the first move that cannot be played is the game's
+// fault, and its rows are dropped by the caller.
+std::optional<Fault> Walker::walk_moves(const GameText& game, Board board) {
+    const ColumnSet columns = options_.columns;
+    const bool want_fen = columns.has(Column::Fen), want_uci = columns.has(Column::Uci),
+               want_san = columns.has(Column::San), want_see = columns.has(Column::See),
+               want_count = columns.has(Column::LegalMoves);
+    // The count of legal moves after one move is the next row's count, and tells the SAN of a
+    // checking move whether it mates.
+    std::uint64_t count = want_count ? chess::count_moves(board) : 0;
+    auto notes = game.notes.begin();
+    for (std::size_t i = 0; i < game.moves.size(); ++i) {
+        const std::uint32_t ply = std::uint32_t(i + 1);
+        const std::string_view written = slice(data_, game.moves[i].begin, game.moves[i].end);
+        out_.ply.push(std::int32_t(ply));
+        if (want_fen) {
+            char fen[chess::MAX_FEN_LENGTH];
+            const char* end = chess::write_fen(fen, board, chess::CastlingLetters::Either);
+            out_.fen.push(std::string_view(fen, std::size_t(end - fen)));
+        } else {
+            out_.fen.push_empty();
+        }
+        out_.legal_moves.push(std::int32_t(count));
+        if (is_null_move(written)) {
+            if (board.checkers.any())
+                return Fault{ply, std::string(written), "null move illegal (in check)"};
+            chess::null_move(board);
+            if (want_count) count = chess::count_moves(board);
+            out_.uci.push_empty();
+            out_.san.push_empty();
+            out_.see.push_empty();
+        } else {
+            morvek::normalize_san_into(written, clean_);
+            const std::optional<chess::Move> move = morvek::read_clean_san(board, clean_);
+            if (!move)
+                return Fault{ply, std::string(written),
+                             morvek::message({"no legal move matches SAN '", written, "'"})};
+            if (want_uci) {
+                char uci[8];
+                out_.uci.push(std::string_view(
+                    uci, std::size_t(chess::write_uci_move(uci, board, *move) - uci)));
+            } else {
+                out_.uci.push_empty();
+            }
+            if (want_see)
+                out_.see.push(chess::see_of_move(board, *move));
+            else
+                out_.see.push_empty();
+            chess::play_unchecked(board, *move);
+            // The SAN of the move is the text read, as the writer writes every legal move.
+            if (want_count || (want_san && board.checkers.any())) count = chess::count_moves(board);
+            if (want_san) {
+                if (board.checkers.any()) clean_ += count == 0 ? '#' : '+';
+                out_.san.push(clean_);
+            } else {
+                out_.san.push_empty();
+            }
+        }
+        out_.check.push(board.checkers.any());
+        while (notes != game.notes.end() && notes->ply < ply) ++notes;
+        const Annotations none;
+        const Annotations& found =
+            notes != game.notes.end() && notes->ply == ply ? notes->notes : none;
+        push(out_.clock, found.clock);
+        push(out_.eval, found.eval);
+        push(out_.mate, found.mate);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> GameTags::value(std::string_view name) const {
+    for (auto it = tags_.rbegin(); it != tags_.rend(); ++it)
+        if (slice(data_, it->name_begin, it->name_end) == name)
+            return unescape(slice(data_, it->value_begin, it->value_end));
+    return std::nullopt;
+}
+
+void walk_games(std::string_view data, std::uint64_t first_game, const WalkOptions& options,
+                WalkedChunk& out) {
+    Walker(data, first_game, options, out).walk();
+}
+
+}  // namespace pgn
