@@ -1,10 +1,11 @@
 """morvek-walk: walks the main line of every game in PGN files and writes one CSV row per move.
 
-Each move is read as SAN (san_to_uci), written again as the module writes it (uci_to_san),
-played (apply_uci) and asked about: check after it (is_check), its exchange value (see_move)
-and the number of legal moves before it (legal_moves). Games stream through in chunks, in a
-process pool (--jobs) or on a Dask cluster (--dask); the output is the same bytes either way,
-in the order of the input.
+The walk is native: each game's moves are read as SAN and played on one board kept from move
+to move, and each row is written from that board (the position before the move, the move as
+UCI and as SAN, check after it, its exchange value, the number of legal moves before it). This
+process only finds where games begin; chunks of whole games are walked in threads (--jobs) or
+on a Dask cluster's workers (--dask), and the output is the same bytes either way, in the order
+of the input.
 """
 
 from __future__ import annotations
@@ -30,8 +31,8 @@ from .failures import (
 from .inputs import SUFFIXES, Reading, pgn_files, size_of, zstd_readable
 from .output import Output, check_name
 from .progress import Progress, Report, missing_extras
-from .runners import MAX_JOBS, dask_address, run_dask, run_pool
-from .walk import COLUMN_NAMES, COLUMNS
+from .runners import MAX_JOBS, dask_address, run_dask, run_threads
+from .walk import COLUMN_NAMES, COLUMNS, WalkOptions
 
 PROGRAM = "morvek-walk"
 
@@ -93,6 +94,12 @@ def _encoding(text: str) -> str:
         codecs.lookup(text)
     except LookupError:
         raise UsageError(f"unknown encoding: {text}") from None
+    # Games are found in the bytes as they are stored, by PGN's ASCII marks.
+    ascii = bytes(range(128))
+    if ascii.decode(text, "replace").encode(text, "replace") != ascii or ascii.decode(
+        text, "replace"
+    ) != ascii.decode("ascii"):
+        raise UsageError(f"--encoding takes an encoding that keeps ASCII as it is, not {text}")
     return text
 
 
@@ -130,7 +137,7 @@ def parser() -> argparse.ArgumentParser:
         "--jobs",
         type=_whole(1, MAX_JOBS, f"--jobs takes 1 to {MAX_JOBS} (four a core)"),
         default=os.cpu_count() or 1,
-        help=f"worker processes, 1 to {MAX_JOBS} (default: every core)",
+        help=f"threads walking games, 1 to {MAX_JOBS} (default: every core)",
     )
     ap.add_argument(
         "--dask",
@@ -228,11 +235,12 @@ class Walk:
         self.progress = Progress(size_of(inputs), reading.position, args.quiet)
         self.report.say = self.progress.say
         self.output.write((",".join(COLUMN_NAMES + list(args.tags)) + "\n").encode())
-        work = reading.chunks(args.chunk, args.encoding)
+        work = reading.chunks(args.chunk)
+        options = WalkOptions(args.tags, args.encoding)
         results = (
-            run_dask(args.dask, args.dask_timeout, work, args.tags)
+            run_dask(args.dask, args.dask_timeout, work, options)
             if args.dask
-            else run_pool(args.jobs, work, args.tags)
+            else run_threads(args.jobs, work, options)
         )
         try:
             for result in results:

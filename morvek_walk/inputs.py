@@ -13,8 +13,8 @@ import sys
 import zlib
 from typing import Any, BinaryIO, Callable, Iterable, Iterator, NamedTuple, Optional
 
+from . import _native
 from .failures import InputError
-from .pgn import Game, GameReader
 
 
 def _zstd() -> tuple[Optional[Callable[[BinaryIO], BinaryIO]], tuple[type[BaseException], ...]]:
@@ -192,6 +192,12 @@ def size_of(paths: list[str]) -> Optional[int]:
     return total
 
 
+class Chunk(NamedTuple):
+    data: bytes  # whole games as the input holds them, decompressed
+    source: str  # the input's name as given
+    first_game: int  # the number of the first of them in their input, from 1
+
+
 class Reading:
     """The inputs read one after the other, and how far the reading has come in stored bytes
     (compressed ones for a compressed file), for the progress bar."""
@@ -218,19 +224,13 @@ class Reading:
             self.current.close()
             self.current = None
 
-    def chunks(self, size: int, encoding: Optional[str]) -> Iterator[list[Game]]:
-        """The games of every input in chunks of about `size` moves each."""
-        chunk: list[Game] = []
-        moves = 0
+    def chunks(self, moves: int) -> Iterator[Chunk]:
+        """The games of every input in chunks of whole games, about `moves` moves each: the
+        native splitter finds where games begin, and that is all this process does of them."""
         for path in self.paths:
-            reader = GameReader(path, encoding)
+            splitter = _native.Splitter(moves)
             for data in self.blocks(path):
-                for game in reader.feed(data):
-                    chunk.append(game)
-                    moves += len(game.moves) + 1
-                    if moves >= size:
-                        yield chunk
-                        chunk, moves = [], 0
-            chunk += reader.feed(b"", final=True)
-        if chunk:
-            yield chunk
+                for games, first in splitter.feed(data):
+                    yield Chunk(games, path, first)
+            for games, first in splitter.finish():
+                yield Chunk(games, path, first)

@@ -1,35 +1,32 @@
-"""Where the chunks are walked: in this process, a pool of worker processes, or a Dask cluster.
+"""Where the chunks are walked: in this thread, a pool of threads, or a Dask cluster.
 Each runner yields the chunks' results in the order of the chunks, with a bounded number in
 flight, so memory stays bounded however large the input."""
 
 from __future__ import annotations
 
 import concurrent.futures
-import ctypes
 import logging
 import os
 import re
-import signal
 import threading
 import time
 from collections import deque
 from typing import Any, Callable, Iterator, Optional
 
 from .failures import ClusterError, UsageError
-from .pgn import Game
-from .walk import ChunkResult, walk_chunk
+from .inputs import Chunk
+from .walk import ChunkResult, WalkOptions, walk_chunk
 
-Work = Iterator[list[Game]]
+Work = Iterator[Chunk]
 
-# Each worker process holds the module, a chunk of games and its rows, and a chunk costs a
-# worker about as much computing as reading it costs this process, so past a few workers a
-# core nothing is gained but memory: the bound keeps a typing slip (--jobs 5000) from
-# starting thousands of processes.
+# A thread a job: the walk releases the interpreter lock while it walks a chunk, so threads
+# walk side by side. Past a few a core nothing is gained but memory: the bound keeps a typing
+# slip (--jobs 5000) from starting thousands of threads.
 MAX_JOBS = 4 * (os.cpu_count() or 1)
 
 
 def in_order(
-    submit: Callable[[list[Game]], Any],
+    submit: Callable[[Chunk], Any],
     work: Work,
     window: int,
     wait: Callable[[Any], ChunkResult] = lambda future: future.result(),
@@ -44,38 +41,14 @@ def in_order(
         yield wait(pending.popleft())
 
 
-class _Done:
-    def __init__(self, value: ChunkResult) -> None:
-        self.value = value
-
-    def result(self) -> ChunkResult:
-        return self.value
-
-
-def _worker_start(walk: int) -> None:
-    # Ctrl-C reaches the whole process group; the main process alone answers it.
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-    # A worker ends with the walk's process however that ends, kill -9 included: the kernel
-    # sends it SIGKILL when its parent dies (PR_SET_PDEATHSIG). The parent is the walk itself,
-    # or a fork server that ends with it. Asked after the fork, so the walk may be gone already.
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
-    try:
-        os.kill(walk, 0)
-    except ProcessLookupError:
-        os._exit(1)
-
-
-def run_pool(jobs: int, work: Work, tags: tuple[str, ...]) -> Iterator[ChunkResult]:
+def run_threads(jobs: int, work: Work, options: WalkOptions) -> Iterator[ChunkResult]:
     if jobs == 1:
-        yield from in_order(lambda chunk: _Done(walk_chunk(chunk, tags)), work, 1)
+        for chunk in work:
+            yield walk_chunk(*chunk, *options)
         return
-    pool = concurrent.futures.ProcessPoolExecutor(
-        jobs, initializer=_worker_start, initargs=(os.getpid(),)
-    )
+    pool = concurrent.futures.ThreadPoolExecutor(jobs, thread_name_prefix="walk")
     try:
-        yield from in_order(lambda chunk: pool.submit(walk_chunk, chunk, tags), work, 4 * jobs)
-    except concurrent.futures.process.BrokenProcessPool as error:
-        raise ClusterError(f"a worker process died: {error}") from None
+        yield from in_order(lambda chunk: pool.submit(walk_chunk, *chunk, *options), work, 2 * jobs)
     finally:
         pool.shutdown(wait=True, cancel_futures=True)
 
@@ -106,7 +79,7 @@ def dask_address(text: str) -> str:
 # each task too, and a node without the package could only say that it could not.
 _HAS_PACKAGE = (
     "all(__import__('importlib.util').util.find_spec(m) is not None "
-    "for m in ('morvek_board', 'morvek_walk'))"
+    "for m in ('morvek_board', 'morvek_walk._native'))"
 )
 _NO_PACKAGE = (
     "the Dask scheduler or a worker cannot import morvek_board: install 'morvek_board[walk]' "
@@ -136,7 +109,7 @@ def _bounded(step: Callable[[], Any], seconds: float, failure: str) -> Any:
 
 
 def run_dask(
-    address: str, timeout: float, work: Work, tags: tuple[str, ...]
+    address: str, timeout: float, work: Work, options: WalkOptions
 ) -> Iterator[ChunkResult]:
     try:
         from dask.distributed import Client, LocalCluster
@@ -186,7 +159,7 @@ def run_dask(
         slots = max(sum(client.nthreads().values()), 1)
         # pure=False: two equal chunks (two copies of a file) are still two tasks.
         yield from in_order(
-            lambda chunk: client.submit(walk_chunk, chunk, tags, pure=False),
+            lambda chunk: client.submit(walk_chunk, *chunk, *options, pure=False),
             work,
             4 * slots,
             lambda future: _result(client, future, address, timeout),

@@ -144,4 +144,17 @@ void write_csv(const WalkedChunk& chunk, ColumnSet columns, std::string_view sou
     }
 }
 
+std::string_view reason_text(Reason reason) {
+    switch (reason) {
+        case Reason::MoveNotLegal: return "move not legal";
+        case Reason::NullMoveInCheck: return "null move in check";
+        case Reason::FenTagRefused: return "FEN tag refused";
+        case Reason::NotChess: return "not chess";
+        case Reason::NotUtf8: return "not UTF-8";
+        case Reason::NotPgn: return "not PGN";
+        case Reason::CutOff: return "cut off";
+    }
+    return "";
+}
+
 }  // namespace pgn

@@ -120,13 +120,26 @@ struct Texts {
     void clear() { truncate(0); }
 };
 
+// Why a game was left out, in a few words: the walk's last line sums the games by these.
+enum class Reason : std::uint8_t {
+    MoveNotLegal,
+    NullMoveInCheck,
+    FenTagRefused,
+    NotChess,
+    NotUtf8,
+    NotPgn,
+    CutOff,
+};
+std::string_view reason_text(Reason reason);
+
 // A problem that keeps a game from being walked: its number, the ply (0 for what comes before
-// the moves), the text at fault as shown to users and the message.
+// the moves), the text at fault as shown to users, the message and the reason.
 struct Problem {
     std::uint64_t game;
     std::uint32_t ply;
     std::string text;
     std::string message;
+    Reason reason;
 };
 
 struct WalkedChunk {

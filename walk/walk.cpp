@@ -92,6 +92,7 @@ struct PlyNotes {
 struct Fault {
     std::uint32_t ply;
     std::string text, message;
+    Reason reason;
 };
 
 // What is read of one game before it is walked.
@@ -138,7 +139,7 @@ class Walker {
     void decide(GameText& game);
     void finish(std::size_t end);
     void read_cut(GameText& game);
-    void report(std::uint32_t ply, std::string text, std::string message);
+    void report(std::uint32_t ply, std::string text, std::string message, Reason reason);
     std::optional<Fault> walk_moves(const GameText& game, Board board);
     void write_game(const GameText& game, const GameTags& tags);
 
@@ -191,14 +192,15 @@ void Walker::collect(GameText& game, const Token& token, Effect effect, const Ga
                 std::snprintf(message, sizeof message, "byte 0x%02x is not UTF-8",
                               unsigned(std::uint8_t(data_[token.stray])));
                 game.fault = Fault{std::uint32_t(game.moves.size() + 1),
-                                   printable(token.text(data_)), message};
+                                   printable(token.text(data_)), message, Reason::NotUtf8};
             }
             if (effect == Effect::Move) game.moves.push_back({token.begin, token.end});
             break;
         case TokenKind::Other:
             if (state.depth == 0 && !game.fault)
                 game.fault = Fault{std::uint32_t(game.moves.size() + 1),
-                                   printable(token.text(data_)), "not PGN movetext"};
+                                   printable(token.text(data_)), "not PGN movetext",
+                                   Reason::NotPgn};
             break;
         case TokenKind::Comment: {
             const std::string_view text = token.text(data_);
@@ -225,8 +227,8 @@ void Walker::decide(GameText& game) {
     if (options_.keep) game.kept = options_.keep(GameTags(data_, game.tags), options_.keep_context);
 }
 
-void Walker::report(std::uint32_t ply, std::string text, std::string message) {
-    out_.problems.push_back({number_, ply, std::move(text), std::move(message)});
+void Walker::report(std::uint32_t ply, std::string text, std::string message, Reason reason) {
+    out_.problems.push_back({number_, ply, std::move(text), std::move(message), reason});
 }
 
 // A game longer than the longest is reported from its tokens, read again, up to the first that
@@ -249,7 +251,8 @@ void Walker::read_cut(GameText& game) {
     if (!game.fault) {
         game.fault = Fault{std::uint32_t(game.moves.size()), std::string(game.last_move(data_)),
                            morvek::message({"truncated: game longer than ",
-                                            std::to_string(options_.longest_game), " bytes"})};
+                                            std::to_string(options_.longest_game), " bytes"}),
+                           Reason::CutOff};
     }
     game.open_comment = false;
     game.cut = true;
@@ -263,13 +266,14 @@ void Walker::finish(std::size_t end) {
     if (!game.kept) {
         ++out_.games_filtered;
     } else if (game.fault) {
-        report(game.fault->ply, std::move(game.fault->text), std::move(game.fault->message));
+        report(game.fault->ply, std::move(game.fault->text), std::move(game.fault->message),
+               game.fault->reason);
     } else if (game.open_comment) {
         report(std::uint32_t(game.moves.size()), std::string(game.last_move(data_)),
-               "truncated: no result before the end of the file");
+               "truncated: no result before the end of the file", Reason::CutOff);
     } else if (const std::string variant = tags.value("Variant").value_or(""); !is_chess(variant)) {
         report(0, morvek::message({"[Variant \"", printable(variant), "\"]"}),
-               "not chess: only standard chess and Chess960 are walked");
+               "not chess: only standard chess and Chess960 are walked", Reason::NotChess);
     } else {
         Board board = START;
         const std::optional<std::string> fen = tags.value("FEN");
@@ -281,14 +285,16 @@ void Walker::finish(std::size_t end) {
             } else {
                 walkable = false;
                 report(0, printable(*fen),
-                       morvek::message({"bad FEN: ", chess::error_name(read.error())}));
+                       morvek::message({"bad FEN: ", chess::error_name(read.error())}),
+                       Reason::FenTagRefused);
             }
         }
         if (walkable) {
             const std::size_t first_row = out_.rows();
             if (std::optional<Fault> fault = walk_moves(game, board)) {
                 out_.truncate_rows(first_row);
-                report(fault->ply, std::move(fault->text), std::move(fault->message));
+                report(fault->ply, std::move(fault->text), std::move(fault->message),
+                       fault->reason);
             } else {
                 write_game(game, tags);
             }
@@ -335,7 +341,8 @@ std::optional<Fault> Walker::walk_moves(const GameText& game, Board board) {
         out_.legal_moves.push(std::int32_t(count));
         if (is_null_move(written)) {
             if (board.checkers.any())
-                return Fault{ply, std::string(written), "null move illegal (in check)"};
+                return Fault{ply, std::string(written), "null move illegal (in check)",
+                             Reason::NullMoveInCheck};
             chess::null_move(board);
             if (want_count) count = chess::count_moves(board);
             out_.uci.push_empty();
@@ -346,7 +353,8 @@ std::optional<Fault> Walker::walk_moves(const GameText& game, Board board) {
             const std::optional<chess::Move> move = morvek::read_clean_san(board, clean_);
             if (!move)
                 return Fault{ply, std::string(written),
-                             morvek::message({"no legal move matches SAN '", written, "'"})};
+                             morvek::message({"no legal move matches SAN '", written, "'"}),
+                             Reason::MoveNotLegal};
             if (want_uci) {
                 char uci[8];
                 out_.uci.push(std::string_view(

@@ -261,16 +261,19 @@ bool tag_names(PyObject* tags, std::vector<std::string>& out) {
     return true;
 }
 
-// (source, game, ply, text, message) for each problem, the source the caller's own str.
+// (source, game, ply, text, message, reason) for each problem, the source the caller's own str.
 PyObject* problem_list(const std::vector<pgn::Problem>& problems, PyObject* source) {
     PyRef list = PyRef::steal(PyList_New(Py_ssize_t(problems.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < problems.size(); ++i) {
         const pgn::Problem& p = problems[i];
-        PyObject* item = Py_BuildValue("(OKIs#s#)", source, static_cast<unsigned long long>(p.game),
+        const std::string_view reason = pgn::reason_text(p.reason);
+        PyObject* item = Py_BuildValue("(OKIs#s#s#)", source,
+                                       static_cast<unsigned long long>(p.game),
                                        static_cast<unsigned int>(p.ply), p.text.data(),
                                        Py_ssize_t(p.text.size()), p.message.data(),
-                                       Py_ssize_t(p.message.size()));
+                                       Py_ssize_t(p.message.size()), reason.data(),
+                                       Py_ssize_t(reason.size()));
         // Steals the item even when it fails.
         if (!item || PyList_SetItem(list.get(), Py_ssize_t(i), item) < 0) return nullptr;
     }

@@ -384,14 +384,6 @@ BAD_GAMES = [
         "move not legal",
     ),
     (
-        "no-result",
-        b"1. e4 e5 2. Nf3\n\n",
-        3,
-        "Nf3",
-        "truncated: no result before the next game's tags",
-        "cut off",
-    ),
-    (
         "not-utf-8-move",
         b"1. e4 e5 2. Nf3 N\xffc6 1-0\n\n",
         4,
@@ -537,6 +529,12 @@ FAILURES = [
         ["--dask", "local:0", "{input}"],
         2,
         "morvek-walk: error: --dask local:N takes N from 1",
+    ),
+    (
+        "encoding-not-ascii-compatible",
+        ["--encoding", "utf-16", "{input}"],
+        2,
+        "morvek-walk: error: --encoding takes an encoding that keeps ASCII as it is",
     ),
     (
         "unknown-encoding",
@@ -782,12 +780,17 @@ def test_signal_before_the_walk_starts_leaves_nothing(tmp_path):
         assert sorted(p.name for p in tmp_path.iterdir()) == ["games.pgn"]
 
 
-def children_of(pid):
-    return [
-        int(entry.name)
+def descendants_of(pid):
+    parents = {
+        int(entry.name): _parent_of(entry)
         for entry in pathlib.Path("/proc").iterdir()
-        if entry.name.isdigit() and _parent_of(entry) == pid
-    ]
+        if entry.name.isdigit()
+    }
+    found, new = set(), {pid}
+    while new:
+        new = {child for child, parent in parents.items() if parent in new} - found
+        found |= new
+    return sorted(found)
 
 
 def _parent_of(entry):
@@ -797,19 +800,29 @@ def _parent_of(entry):
         return None
 
 
+@needs_dask
 def test_workers_end_with_a_killed_walk(tmp_path):
+    """A local cluster's worker processes; --jobs walks in threads of the walk's own."""
     (tmp_path / "many.pgn").write_bytes((SAMPLE / "standard.pgn").read_bytes() * 100)
     with subprocess.Popen(
-        [*command(), "--jobs", "2", str(tmp_path / "many.pgn"), "-o", str(tmp_path / "out.csv")],
+        [
+            *command(),
+            "--dask",
+            "local:2",
+            str(tmp_path / "many.pgn"),
+            "-o",
+            str(tmp_path / "out.csv"),
+        ],
         cwd=ROOT,
         env=environment(),
         stderr=subprocess.DEVNULL,
     ) as child:
-        wait_for(lambda: len(children_of(child.pid)) >= 2, "two workers")
-        workers = children_of(child.pid)
+        wait_for(lambda: output_descriptor(child.pid, tmp_path), "the output to open")
+        wait_for(lambda: len(descendants_of(child.pid)) >= 2, "the workers")
+        workers = descendants_of(child.pid)
         child.kill()
         child.wait(timeout=60)
-    wait_for(lambda: not any(pathlib.Path(f"/proc/{w}").exists() for w in workers), "no worker", 30)
+    wait_for(lambda: not any(pathlib.Path(f"/proc/{w}").exists() for w in workers), "no worker", 60)
     assert sorted(p.name for p in tmp_path.iterdir()) == ["many.pgn"]
 
 
@@ -902,20 +915,18 @@ def test_walk_on_a_cluster_of_separate_processes(one_process, case):
         "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1",
     ],
 )
-def test_fen_tag_castling_means_the_outermost_rook(fen):
-    """What python-chess reads in a Chess960 FEN, the module reads in the walker's text of it;
-    a text whose letters already name those rooks stays as written."""
-    sys.path.insert(0, str(ROOT))
-    try:
-        from morvek_walk.walk import rook_file_castling
-    finally:
-        sys.path.remove(str(ROOT))
-    converted = rook_file_castling(fen)
+def test_fen_tag_castling_means_the_outermost_rook(tmp_path, fen):
+    """What python-chess reads in a Chess960 FEN tag, the walk reads: KQkq name the outermost
+    rook on each side, as programs write a start's rights."""
     theirs = chess.Board(fen, chess960=True)
-    assert castling_rooks(converted.split(" ")[2]) == set(chess.SquareSet(theirs.castling_rights))
-    mb.side_to_move(converted)
-    standard = all(chess.square_file(s) in (0, 7) for s in chess.SquareSet(theirs.castling_rights))
-    assert (converted == fen) == (standard or not set("KQkq") & set(fen.split(" ")[2]))
+    move = theirs.san(next(iter(theirs.legal_moves)))
+    game = f'[Variant "Chess960"]\n[FEN "{fen}"]\n\n1. {move} *\n'
+    (tmp_path / "960.pgn").write_text(game, encoding="utf-8")
+    status, text, errors = walk("--jobs", "1", tmp_path / "960.pgn")
+    assert status == 0, errors
+    [row] = rows_of(text)
+    assert castling_rooks(row[3].split(" ")[2]) == set(chess.SquareSet(theirs.castling_rights))
+    assert row[5] == move
 
 
 # --- the progress bar ----------------------------------------------------------------------
