@@ -3,12 +3,10 @@ not, as one stream of bytes each."""
 
 from __future__ import annotations
 
-import bz2
-import gzip
+import _lzma
+import importlib
 import io
-import lzma
 import os
-import pathlib
 import sys
 import zlib
 from typing import Any, BinaryIO, Callable, Iterable, Iterator, NamedTuple, Optional
@@ -78,6 +76,11 @@ def zstd_readable() -> bool:
     return _zstd_open is not None
 
 
+def _module(name: str) -> Any:
+    # Imported when an input needs it: a walk of plain PGN pays for none of them.
+    return importlib.import_module(name)
+
+
 class Compression(NamedTuple):
     # How the decompressed stream is made from the raw file, None where this interpreter lacks
     # it; the exceptions that mean the data is damaged.
@@ -90,9 +93,9 @@ class Compression(NamedTuple):
 COMPRESSIONS: dict[str, Compression] = {
     "": Compression(lambda raw: raw, ()),
     ".zst": Compression(_zstd_open, _zstd_errors),
-    ".gz": Compression(lambda raw: gzip.GzipFile(fileobj=raw), (zlib.error,)),
-    ".bz2": Compression(lambda raw: bz2.BZ2File(raw), ()),
-    ".xz": Compression(lambda raw: lzma.LZMAFile(raw), (lzma.LZMAError,)),
+    ".gz": Compression(lambda raw: _module("gzip").GzipFile(fileobj=raw), (zlib.error,)),
+    ".bz2": Compression(lambda raw: _module("bz2").BZ2File(raw), ()),
+    ".xz": Compression(lambda raw: _module("lzma").LZMAFile(raw), (_lzma.LZMAError,)),
 }
 SUFFIXES = tuple(".pgn" + compression for compression in COMPRESSIONS)
 
@@ -115,9 +118,10 @@ def pgn_files(paths: Iterable[str], note: Callable[[str], None]) -> list[str]:
             found.append(path)
         elif os.path.isdir(path):
             inside = sorted(
-                str(p)
-                for p in pathlib.Path(path).rglob("*")
-                if p.name.lower().endswith(SUFFIXES) and p.is_file()
+                os.path.join(folder, name)
+                for folder, _, names in os.walk(path)
+                for name in names
+                if name.lower().endswith(SUFFIXES) and os.path.isfile(os.path.join(folder, name))
             )
             if not inside:
                 raise InputError(

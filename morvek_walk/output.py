@@ -12,7 +12,6 @@ import errno
 import os
 import stat
 import sys
-import tempfile
 from typing import BinaryIO, Optional
 
 from .failures import OutputError, UsageError
@@ -82,8 +81,8 @@ class Output:
             except OSError as error:
                 if error.errno not in _NO_TMPFILE:
                     raise
-                descriptor, self.temporary = tempfile.mkstemp(
-                    prefix=f".{os.path.basename(self.target)}.", suffix=".part", dir=folder
+                self.temporary, descriptor = _new_file(
+                    folder, os.path.basename(self.target), os.O_WRONLY
                 )
             os.fchmod(descriptor, mode)
         except OSError as error:
@@ -116,9 +115,7 @@ class Output:
             # Linked in under a temporary name first: a link cannot replace a file.
             folder = os.path.dirname(self.target)
             while self.temporary is None:
-                name = tempfile.mktemp(
-                    prefix=f".{os.path.basename(self.target)}.", suffix=".part", dir=folder
-                )
+                name = _hidden_name(folder, os.path.basename(self.target))
                 try:
                     os.link(
                         f"/proc/self/fd/{self.descriptor}",
@@ -171,6 +168,20 @@ def _any_folder() -> int:
 
 
 _folder_descriptor: Optional[int] = None
+
+
+def _hidden_name(folder: str, name: str) -> str:
+    return os.path.join(folder, f".{name}.{os.urandom(6).hex()}.part")
+
+
+def _new_file(folder: str, name: str, flags: int) -> tuple[str, int]:
+    """A new hidden file beside `name`, only ours (O_EXCL), and its descriptor."""
+    while True:
+        path = _hidden_name(folder, name)
+        try:
+            return path, os.open(path, flags | os.O_CREAT | os.O_EXCL, 0o600)
+        except FileExistsError:
+            continue
 
 
 def _umask() -> int:

@@ -3,7 +3,6 @@ out, and at the end the counts with the skipped games summed by reason."""
 
 from __future__ import annotations
 
-import importlib.util
 import sys
 import time
 from collections import Counter
@@ -83,6 +82,8 @@ class Progress:
 
 def missing_extras(zstd_readable: bool) -> list[str]:
     # Looked up, not imported: importing Dask's scheduler costs half a second.
+    import importlib.util
+
     missing = [
         gain
         for module, gain in (("tqdm", "progress bar"), ("distributed", "--dask"))

@@ -4,8 +4,6 @@ flight, so memory stays bounded however large the input."""
 
 from __future__ import annotations
 
-import concurrent.futures
-import logging
 import os
 import re
 import threading
@@ -46,6 +44,8 @@ def run_threads(jobs: int, work: Work, options: WalkOptions) -> Iterator[ChunkRe
         for chunk in work:
             yield walk_chunk(*chunk, *options)
         return
+    import concurrent.futures  # a walk of one job does without
+
     pool = concurrent.futures.ThreadPoolExecutor(jobs, thread_name_prefix="walk")
     try:
         yield from in_order(lambda chunk: pool.submit(walk_chunk, *chunk, *options), work, 2 * jobs)
@@ -121,6 +121,8 @@ def run_dask(
         from distributed.exceptions import WorkerStartTimeoutError
     except ImportError:  # older releases time out as asyncio does
         WorkerStartTimeoutError = TimeoutError
+    import logging
+
     logging.getLogger("distributed").setLevel(logging.CRITICAL)
     cluster = client = None
     unreachable = f"cannot reach the Dask scheduler at {address} within {timeout:g} s"
