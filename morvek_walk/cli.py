@@ -18,7 +18,7 @@ import signal
 import sys
 from typing import Any, Iterator, NoReturn, Optional
 
-from . import __version__
+from . import __version__, _native
 from .failures import (
     EXIT_ALL_WALKED,
     EXIT_BUG,
@@ -28,8 +28,9 @@ from .failures import (
     Interrupted,
     UsageError,
 )
+from .formats import format_of
 from .inputs import SUFFIXES, Reading, pgn_files, size_of, zstd_readable
-from .output import Output, check_name
+from .output import Rows
 from .progress import Progress, Report, missing_extras
 from .runners import MAX_JOBS, dask_address, run_dask, run_threads
 from .walk import COLUMN_NAMES, COLUMNS, WalkOptions
@@ -103,6 +104,29 @@ def _encoding(text: str) -> str:
     return text
 
 
+def _output(path: str) -> str:
+    format_of(path)
+    return path
+
+
+def _columns(text: str) -> tuple[str, ...]:
+    names = tuple(name.strip() for name in text.split(",") if name.strip())
+    unknown = [name for name in names if name not in COLUMN_NAMES]
+    if unknown or not names:
+        raise UsageError(
+            f"--columns takes names of columns: {', '.join(COLUMN_NAMES)}; not {text!r}"
+        )
+    return names
+
+
+def _condition(text: str) -> str:
+    try:
+        _native.walk(b"", "-", 1, (), None, (text,))
+    except ValueError as error:
+        raise UsageError(f"--where {error}") from None
+    return text
+
+
 def _tags(text: str) -> tuple[str, ...]:
     tags = tuple(t.strip() for t in text.split(",") if t.strip())
     # Headers that differ only in case are one column to duckdb, and each program renames
@@ -130,8 +154,10 @@ def parser() -> argparse.ArgumentParser:
         "-o",
         "--output",
         default="-",
-        type=check_name,
-        help="the CSV file to write (default: standard output); written whole or not at all",
+        type=_output,
+        help="where the rows go, as its name says: a .csv, .csv.gz or .csv.zst file, a .parquet "
+        "file, or a folder ending in / for a Parquet dataset (default: CSV on standard output); "
+        "written whole or not at all",
     )
     ap.add_argument(
         "--jobs",
@@ -157,9 +183,26 @@ def parser() -> argparse.ArgumentParser:
     ap.add_argument(
         "--chunk",
         type=_whole(1, None, "--chunk takes a positive number"),
-        default=20000,
         metavar="MOVES",
-        help="about this many moves go to a worker at a time (default: 20000)",
+        help="about this many moves go to a worker at a time (default: 20000, and 200000 a "
+        "task on a Dask cluster)",
+    )
+    ap.add_argument(
+        "--columns",
+        type=_columns,
+        metavar="NAMES",
+        help="only these columns, comma-separated, in the table's order (default: all); a "
+        "column not asked for is not computed",
+    )
+    ap.add_argument(
+        "--where",
+        type=_condition,
+        action="append",
+        default=[],
+        metavar="CONDITION",
+        help="walk only the games whose tags meet it, decided before their moves are read: "
+        "WhiteElo>=2000, TimeControl=180+0, Event~Blitz (contains, any case); = != < <= > >= "
+        "~; numbers compare as numbers; repeat it for games that meet every one",
     )
     ap.add_argument(
         "--tags",
@@ -219,12 +262,15 @@ class Walk:
     def __init__(self) -> None:
         self.progress = Progress(None, lambda: 0, quiet=True)
         self.report = Report(self.progress.say, quiet=False)
-        self.output: Optional[Output] = None
+        self.rows: Optional[Rows] = None
 
     def run(self, args: argparse.Namespace) -> None:
         self.report.quiet = args.quiet
         inputs = pgn_files(args.paths, (lambda line: None) if args.quiet else self.progress.say)
-        self.output = Output(args.output, inputs)
+        columns = args.columns or tuple(COLUMN_NAMES)
+        names = [name for name in COLUMN_NAMES if name in columns] + list(args.tags)
+        schema = _native.Stream((), columns, args.tags)
+        self.rows = Rows(args.output, inputs, names, schema)
         if sys.stderr.isatty() and not args.quiet:
             if missing := missing_extras(zstd_readable()):
                 self.progress.say(
@@ -234,9 +280,18 @@ class Walk:
         reading = Reading(inputs)
         self.progress = Progress(size_of(inputs), reading.position, args.quiet)
         self.report.say = self.progress.say
-        self.output.write((",".join(COLUMN_NAMES + list(args.tags)) + "\n").encode())
-        work = reading.chunks(args.chunk)
-        options = WalkOptions(args.tags, args.encoding)
+        # A cluster's task costs its client about a millisecond: larger chunks keep that small
+        # beside the walk.
+        moves = args.chunk or (20000 if not args.dask else 200000)
+        work = reading.chunks(moves)
+        options = WalkOptions(
+            args.tags,
+            args.encoding,
+            args.columns,
+            tuple(args.where),
+            self.rows.format.form,
+            self.rows.folder,
+        )
         results = (
             run_dask(args.dask, args.dask_timeout, work, options)
             if args.dask
@@ -245,12 +300,12 @@ class Walk:
         try:
             for result in results:
                 with signals_held():
-                    self.output.write(result.csv)
+                    self.rows.take(result.data)
                     self.report.add(result)
                 self.progress.update(self.report)
         finally:
             results.close()  # stops the pool or the cluster, whatever stopped the walk
-        self.output.finish()
+        self.rows.finish()
 
     def stop(self) -> str:
         """After a failure: the output discarded, or a stream left as it is; what is left."""
@@ -258,11 +313,11 @@ class Walk:
         signal.signal(signal.SIGINT, signal.SIG_IGN)
         signal.signal(signal.SIGTERM, signal.SIG_IGN)
         self.progress.close()
-        if self.output is None:
+        if self.rows is None:
             return ""
-        self.output.discard()
-        if self.output.stream:
-            return f"; {self.output.where()} holds the rows of those games"
+        self.rows.discard()
+        if self.rows.stream:
+            return f"; {self.rows.where()} holds the rows of those games"
         return "; no output kept"
 
 

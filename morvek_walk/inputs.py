@@ -200,6 +200,7 @@ class Chunk(NamedTuple):
     data: bytes  # whole games as the input holds them, decompressed
     source: str  # the input's name as given
     first_game: int  # the number of the first of them in their input, from 1
+    index: int  # the chunk's place in the walk, from 0
 
 
 class Reading:
@@ -231,10 +232,13 @@ class Reading:
     def chunks(self, moves: int) -> Iterator[Chunk]:
         """The games of every input in chunks of whole games, about `moves` moves each: the
         native splitter finds where games begin, and that is all this process does of them."""
+        index = 0
         for path in self.paths:
             splitter = _native.Splitter(moves)
             for data in self.blocks(path):
                 for games, first in splitter.feed(data):
-                    yield Chunk(games, path, first)
+                    yield Chunk(games, path, first, index)
+                    index += 1
             for games, first in splitter.finish():
-                yield Chunk(games, path, first)
+                yield Chunk(games, path, first, index)
+                index += 1

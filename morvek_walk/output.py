@@ -1,4 +1,5 @@
-"""The output: a regular file written whole or not at all, or a stream written as it comes.
+"""The output: a regular file written whole or not at all, a stream written as it comes, or a
+folder of Parquet parts that takes its name only when every part is in.
 
 A regular file is written to a temporary file beside its real path (links resolved, so the
 rename never crosses file systems) and takes its name only when the walk has finished; where the
@@ -12,29 +13,10 @@ import errno
 import os
 import stat
 import sys
-from typing import BinaryIO, Optional
+from typing import Any, BinaryIO, Optional
 
-from .failures import OutputError, UsageError
-
-# Suffixes that promise a compression or a table format: a CSV under such a name would be
-# misread by every program that trusts the name.
-NOT_WRITTEN = (
-    ".gz", ".gzip", ".tgz", ".bz2", ".xz", ".lzma", ".zst", ".zstd", ".lz4", ".br", ".z", ".zip",
-    ".7z", ".parquet", ".pq", ".arrow", ".feather", ".ipc", ".orc", ".avro", ".json", ".jsonl",
-    ".ndjson", ".xls", ".xlsx", ".tsv", ".db", ".sqlite", ".duckdb",
-)  # fmt: skip
-
-
-def check_name(path: str) -> str:
-    """For argparse: an output name whose suffix promises something else is a usage error."""
-    lower = os.path.basename(path).lower()
-    for suffix in NOT_WRITTEN:
-        if lower.endswith(suffix):
-            raise UsageError(
-                f"the output {path} names a format the walker does not write ({suffix}): "
-                "name a CSV file, or - for standard output"
-            )
-    return path
+from .failures import OutputError
+from .formats import CSV, DATASET, Format, check_writable, format_of, header, parquet_options
 
 
 class Output:
@@ -226,3 +208,106 @@ def _same_file(a: str, b: str) -> bool:
         return os.path.samefile(a, b)
     except OSError:
         return False
+
+
+class Folder:
+    """A Parquet dataset: its parts go into a hidden folder beside the one named, which takes
+    the name when the walk has finished; nothing of it is left after a failure. The folder
+    named must not exist: a dataset never mixes with parts of another walk."""
+
+    stream = False
+
+    def __init__(self, path: str, inputs: list[str]) -> None:
+        self.path = path
+        self.target = os.path.realpath(path.rstrip("/" + os.sep) or path)
+        if os.path.lexists(self.target):
+            raise OutputError(f"the output {path} exists already: name a new folder")
+        parent = os.path.dirname(self.target)
+        while True:
+            self.temporary = _hidden_name(parent, os.path.basename(self.target))
+            try:
+                os.mkdir(self.temporary)
+                break
+            except FileExistsError:
+                continue
+            except OSError as error:
+                raise OutputError(f"cannot write {path}: {error.strerror or error}") from None
+
+    def finish(self, empty_part: Any) -> None:
+        if not os.listdir(self.temporary):
+            empty_part(self.temporary)  # a dataset of no rows still says what its columns are
+        try:
+            os.rename(self.temporary, self.target)
+        except OSError as error:
+            raise OutputError(f"cannot write {self.path}: {error.strerror or error}") from None
+
+    def discard(self) -> None:
+        import shutil
+
+        shutil.rmtree(self.temporary, ignore_errors=True)
+
+    def where(self) -> str:
+        return self.path
+
+
+class Rows:
+    """Where each chunk's rows go, in the format the output's name asks for. `names` are the
+    columns' names; `schema` an object with the Arrow schema of the rows."""
+
+    def __init__(self, path: str, inputs: list[str], names: list[str], schema: Any) -> None:
+        self.format: Format = format_of(path) if path != "-" else CSV
+        check_writable(self.format)
+        self.schema = schema
+        self.output: Any = Folder(path, inputs) if self.format is DATASET else Output(path, inputs)
+        self.parquet: Any = None
+        if self.format.form == "table":
+            import pyarrow as pa
+            import pyarrow.parquet as pq
+
+            self.parquet = pq.ParquetWriter(
+                self.output.file, pa.schema(schema), **parquet_options()
+            )
+        elif self.format is not DATASET:
+            self.output.write(header(self.format.form, names))
+
+    @property
+    def folder(self) -> Optional[str]:
+        """Where the workers write the parts of a dataset."""
+        return self.output.temporary if self.format is DATASET else None
+
+    @property
+    def stream(self) -> bool:
+        return bool(self.output.stream)
+
+    def take(self, data: Any) -> None:
+        if self.parquet is not None:
+            if data.num_rows:
+                import pyarrow as pa
+
+                self.parquet.write_batch(pa.record_batch(data))
+        elif data is not None:
+            self.output.write(data)
+
+    def finish(self) -> None:
+        if self.parquet is not None:
+            self.parquet.close()
+        if self.format is DATASET:
+            self.output.finish(self._empty_part)
+        else:
+            self.output.finish()
+
+    def _empty_part(self, folder: str) -> None:
+        import pyarrow as pa
+        import pyarrow.parquet as pq
+
+        pq.write_table(
+            pa.schema(self.schema).empty_table(),
+            os.path.join(folder, "part-00000000.parquet"),
+            **parquet_options(),
+        )
+
+    def discard(self) -> None:
+        self.output.discard()
+
+    def where(self) -> str:
+        return str(self.output.where())

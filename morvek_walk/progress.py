@@ -17,7 +17,7 @@ class Report:
     def __init__(self, say: Callable[[str], None], quiet: bool) -> None:
         self.say = say
         self.quiet = quiet
-        self.games = self.positions = 0
+        self.games = self.positions = self.filtered = 0
         self.skipped: Counter[str] = Counter()
 
     def add(self, result: ChunkResult) -> None:
@@ -27,6 +27,7 @@ class Report:
             self.skipped[reason] += 1
         self.games += result.games
         self.positions += result.positions
+        self.filtered += result.filtered
 
     def counts(self) -> str:
         line = (
@@ -35,6 +36,8 @@ class Report:
         )
         if self.skipped:
             line += " (" + ", ".join(f"{n} {why}" for why, n in self.skipped.most_common()) + ")"
+        if self.filtered:
+            line += f", {self.filtered} games filtered out"
         return line
 
 

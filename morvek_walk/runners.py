@@ -42,13 +42,13 @@ def in_order(
 def run_threads(jobs: int, work: Work, options: WalkOptions) -> Iterator[ChunkResult]:
     if jobs == 1:
         for chunk in work:
-            yield walk_chunk(*chunk, *options)
+            yield walk_chunk(*chunk, options)
         return
     import concurrent.futures  # a walk of one job does without
 
     pool = concurrent.futures.ThreadPoolExecutor(jobs, thread_name_prefix="walk")
     try:
-        yield from in_order(lambda chunk: pool.submit(walk_chunk, *chunk, *options), work, 2 * jobs)
+        yield from in_order(lambda chunk: pool.submit(walk_chunk, *chunk, options), work, 2 * jobs)
     finally:
         pool.shutdown(wait=True, cancel_futures=True)
 
@@ -161,7 +161,7 @@ def run_dask(
         slots = max(sum(client.nthreads().values()), 1)
         # pure=False: two equal chunks (two copies of a file) are still two tasks.
         yield from in_order(
-            lambda chunk: client.submit(walk_chunk, *chunk, *options, pure=False),
+            lambda chunk: client.submit(walk_chunk, *chunk, options, pure=False),
             work,
             4 * slots,
             lambda future: _result(client, future, address, timeout),

@@ -5,9 +5,10 @@ The walk itself is native (morvek_walk._native): one board a game, kept from mov
 
 from __future__ import annotations
 
-from typing import NamedTuple, Optional
+from typing import Any, NamedTuple, Optional
 
 from . import _native
+from .formats import compress, write_part
 
 # Every column, with what --help says of it; --tags adds one column a tag after these.
 COLUMNS = [
@@ -37,25 +38,39 @@ class WalkOptions(NamedTuple):
 
     tags: tuple[str, ...] = ()
     encoding: Optional[str] = None
+    columns: Optional[tuple[str, ...]] = None  # None: every column
+    where: tuple[str, ...] = ()  # conditions on the tags, all to be met
+    form: str = "csv"  # what the rows become: csv, gzip, zstd, table (a Batch), part
+    folder: Optional[str] = None  # where a part goes
 
 
 class ChunkResult(NamedTuple):
-    csv: bytes
+    # The rows: CSV bytes (compressed for gzip and zstd), a Batch, or None when a worker has
+    # written them itself.
+    data: Any
     # (source, game, ply, text, message, reason) of each game left out, in order
     problems: list[tuple[str, int, int, str, str, str]]
     games: int
     positions: int
+    filtered: int  # games the conditions left out
 
 
 def walk_chunk(
-    data: bytes,
-    source: str,
-    first_game: int,
-    tags: tuple[str, ...] = (),
-    encoding: Optional[str] = None,
+    data: bytes, source: str, first_game: int, index: int, options: WalkOptions
 ) -> ChunkResult:
-    """The rows of the whole games in `data`, numbered from `first_game`, as CSV lines."""
-    if encoding is not None:
+    """The rows of the whole games in `data`, numbered from `first_game`, in the options' form;
+    `index` is the chunk's place in the walk."""
+    if options.encoding is not None:
         # The walk reads UTF-8; an encoding that keeps ASCII as it is splits the same way.
-        data = data.decode(encoding, "replace").encode("utf-8")
-    return ChunkResult(*_native.walk(data, source, first_game, tags))
+        data = data.decode(options.encoding, "replace").encode("utf-8")
+    arguments = (data, source, first_game, options.tags, options.columns, options.where)
+    if options.form in ("table", "part"):
+        batch = _native.walk_table(*arguments)
+        if options.form == "part":
+            assert options.folder is not None
+            write_part(batch, options.folder, index)
+            batch_counts = (batch.problems, batch.games, batch.positions, batch.filtered)
+            return ChunkResult(None, *batch_counts)
+        return ChunkResult(batch, batch.problems, batch.games, batch.positions, batch.filtered)
+    rows, problems, games, positions, filtered = _native.walk(*arguments)
+    return ChunkResult(compress(options.form, rows), problems, games, positions, filtered)

@@ -186,26 +186,6 @@ void search(std::string_view comment, std::string_view start, Fits&& fits) {
         if (fits(at)) return;
 }
 
-// The exact decimal digits of a whole double at least 2^63, by doubling its significand.
-void append_big_whole(std::string& out, double whole) {
-    int exponent;
-    const double significand = std::frexp(whole, &exponent);  // whole = significand * 2^exponent
-    std::uint64_t bits = std::uint64_t(std::ldexp(significand, 53));
-    exponent -= 53;
-    std::vector<unsigned> digits;  // little-endian
-    for (; bits; bits /= 10) digits.push_back(unsigned(bits % 10));
-    for (int i = 0; i < exponent; ++i) {
-        unsigned carry = 0;
-        for (unsigned& d : digits) {
-            const unsigned v = d * 2 + carry;
-            d = v % 10;
-            carry = v / 10;
-        }
-        if (carry) digits.push_back(carry);
-    }
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) out += char('0' + *it);
-}
-
 }  // namespace
 
 Annotations annotations_of(std::string_view comment) {
@@ -217,13 +197,10 @@ Annotations annotations_of(std::string_view comment) {
 
 void append_seconds(std::string& out, double seconds) {
     char text[64];
-    if (seconds == std::floor(seconds)) {
-        if (seconds < 9223372036854775808.0) {
-            const auto end = std::to_chars(text, text + sizeof text, std::int64_t(seconds)).ptr;
-            out.append(text, end);
-        } else {
-            append_big_whole(out, seconds);
-        }
+    if (seconds == std::floor(seconds) && seconds < 1e16) {
+        const auto end = std::to_chars(text, text + sizeof text, std::int64_t(seconds)).ptr;
+        out.append(text, end);
+        out += ".0";
         return;
     }
     // Python's repr: the shortest digits that read back, in positional notation from 1e-4 up

@@ -26,8 +26,9 @@ struct Annotations {
 // digits for the second.
 Annotations annotations_of(std::string_view comment);
 
-// A clock as the Python version wrote it: a whole number of seconds as an integer, any other
-// as the shortest text that reads back as the same double (repr).
+// A clock as Python writes a float (repr): the shortest text that reads back as the same
+// double, a whole number of seconds with ".0", so that every reader takes the column for one
+// type of number.
 void append_seconds(std::string& out, double seconds);
 
 }  // namespace pgn

@@ -198,9 +198,9 @@ void Walker::collect(GameText& game, const Token& token, Effect effect, const Ga
             break;
         case TokenKind::Other:
             if (state.depth == 0 && !game.fault)
-                game.fault = Fault{std::uint32_t(game.moves.size() + 1),
-                                   printable(token.text(data_)), "not PGN movetext",
-                                   Reason::NotPgn};
+                game.fault =
+                    Fault{std::uint32_t(game.moves.size() + 1), printable(token.text(data_)),
+                          "not PGN movetext", Reason::NotPgn};
             break;
         case TokenKind::Comment: {
             const std::string_view text = token.text(data_);

@@ -100,6 +100,9 @@ def dask_ready():
 
 
 needs_dask = pytest.mark.skipif(not dask_ready(), reason="dask[distributed] is not installed here")
+needs_pyarrow = pytest.mark.skipif(
+    importlib.util.find_spec("pyarrow") is None, reason="pyarrow is not installed here"
+)
 needs_zstd = pytest.mark.skipif(
     sys.version_info < (3, 14) and importlib.util.find_spec("zstandard") is None,
     reason="no zstd reader here",
@@ -181,7 +184,7 @@ def check_against_python_chess(rows, path, source):
                 assert row[9] == game.headers["Result"], where
                 score = node.eval()
                 assert row[10:13] == [
-                    "" if node.clock() is None else f"{node.clock():g}",
+                    "" if node.clock() is None else repr(node.clock()),
                     ""
                     if score is None or score.white().score() is None
                     else str(score.white().score()),
@@ -543,16 +546,30 @@ FAILURES = [
         "morvek-walk: error: unknown encoding",
     ),
     (
-        "output-suffix-gz",
-        ["{input}", "-o", "{dir}/out.csv.gz"],
+        "output-suffix-bz2",
+        ["{input}", "-o", "{dir}/out.csv.bz2"],
         2,
-        "morvek-walk: error: the output {dir}/out.csv.gz names a format the walker does not write",
+        "morvek-walk: error: the output {dir}/out.csv.bz2 names a format the walker does not "
+        "write (.bz2)",
     ),
     (
-        "output-suffix-parquet",
-        ["{input}", "-o", "{dir}/out.parquet"],
+        "output-suffix-gz-not-csv",
+        ["{input}", "-o", "{dir}/out.gz"],
         2,
-        "morvek-walk: error: the output {dir}/out.parquet names a format",
+        "morvek-walk: error: the output {dir}/out.gz names a format the walker does not write",
+    ),
+    (
+        "output-suffix-feather",
+        ["{input}", "-o", "{dir}/out.feather"],
+        2,
+        "morvek-walk: error: the output {dir}/out.feather names a format",
+    ),
+    pytest.param(
+        "output-folder-exists",
+        ["{input}", "-o", "{dir}/empty/"],
+        2,
+        "morvek-walk: the output {dir}/empty/ exists already: name a new folder",
+        marks=needs_pyarrow,
     ),
     (
         "standard-input-is-the-output",

@@ -37,12 +37,12 @@ def walked(data, source, tags=(), blocks=None, chunk_moves=20000):
         chunks += splitter.feed(data[at : at + size])
         at += size
     chunks += splitter.finish()
-    rows, problems, games, positions = b"", [], 0, 0
+    rows, problems, games, positions, filtered = b"", [], 0, 0, 0
     for chunk, first in chunks:
         part = native.walk(chunk, source, first, tags)
         rows, problems = rows + part[0], problems + part[1]
-        games, positions = games + part[2], positions + part[3]
-    return rows, problems, games, positions
+        games, positions, filtered = games + part[2], positions + part[3], filtered + part[4]
+    return rows, problems, games, positions, filtered
 
 
 # --- the same rows however the input is split ----------------------------------------------
@@ -128,7 +128,7 @@ def random_game(seed):
 def test_generated_games_agree_with_python_chess(tmp_path_factory, seeds):
     path = tmp_path_factory.mktemp("games") / "generated.pgn"
     path.write_text("\n\n".join(random_game(seed) for seed in seeds) + "\n", encoding="utf-8")
-    rows, problems, games, positions = walked(path.read_bytes(), str(path), (), [4096], 50)
+    rows, problems, games, positions, _ = walked(path.read_bytes(), str(path), (), [4096], 50)
     assert problems == []
     table = list(csv.reader(io.StringIO(rows.decode())))
     assert walker_tests.check_against_python_chess(table, path, str(path)) == games == len(seeds)
@@ -171,7 +171,7 @@ def test_any_input_walks_alike_split_and_whole(parts, blocks, chunk_moves):
 # --- the binding as callers meet it -----------------------------------------------------------
 def test_source_that_is_not_utf_8_is_written_as_escapes():
     source = b"caf\xe9.pgn".decode("utf-8", "surrogateescape")
-    rows, problems, games, _ = native.walk(b"1. e4 *\n1. Nf9 *", source, 5, ())
+    rows, problems, games, *_ = native.walk(b"1. e4 *\n1. Nf9 *", source, 5, ())
     assert rows.startswith(b"caf\\xe9.pgn,5,1,")
     assert problems == [(source, 6, 1, "Nf9", "no legal move matches SAN 'Nf9'", "move not legal")]
     assert problems[0][0] is source and games == 1
