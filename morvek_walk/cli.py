@@ -11,14 +11,13 @@ of the input.
 from __future__ import annotations
 
 import argparse
-import codecs
 import contextlib
 import os
 import signal
 import sys
 from typing import Any, Iterator, NoReturn, Optional
 
-from . import __version__, _native
+from . import __version__, _native, options
 from .failures import (
     EXIT_ALL_WALKED,
     EXIT_BUG,
@@ -68,40 +67,7 @@ class _Parser(argparse.ArgumentParser):
 
 
 def _whole(low: int, high: Optional[int], what: str) -> Any:
-    def whole(text: str) -> int:
-        try:
-            value = int(text)
-        except ValueError:
-            value = low - 1
-        if value < low or (high is not None and value > high):
-            raise UsageError(f"{what}, not {text}")
-        return value
-
-    return whole
-
-
-def _seconds(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        value = 0.0
-    if not value > 0 or value == float("inf"):
-        raise UsageError(f"--dask-timeout takes a positive number of seconds, not {text}")
-    return value
-
-
-def _encoding(text: str) -> str:
-    try:
-        codecs.lookup(text)
-    except LookupError:
-        raise UsageError(f"unknown encoding: {text}") from None
-    # Games are found in the bytes as they are stored, by PGN's ASCII marks.
-    ascii = bytes(range(128))
-    if ascii.decode(text, "replace").encode(text, "replace") != ascii or ascii.decode(
-        text, "replace"
-    ) != ascii.decode("ascii"):
-        raise UsageError(f"--encoding takes an encoding that keeps ASCII as it is, not {text}")
-    return text
+    return lambda text: options.whole(text, low, high, what)
 
 
 def _output(path: str) -> str:
@@ -109,37 +75,9 @@ def _output(path: str) -> str:
     return path
 
 
-def _columns(text: str) -> tuple[str, ...]:
-    names = tuple(name.strip() for name in text.split(",") if name.strip())
-    unknown = [name for name in names if name not in COLUMN_NAMES]
-    if unknown or not names:
-        raise UsageError(
-            f"--columns takes names of columns: {', '.join(COLUMN_NAMES)}; not {text!r}"
-        )
-    return names
-
-
-def _condition(text: str) -> str:
-    try:
-        _native.walk(b"", "-", 1, (), None, (text,))
-    except ValueError as error:
-        raise UsageError(f"--where {error}") from None
-    return text
-
-
-def _tags(text: str) -> tuple[str, ...]:
-    tags = tuple(t.strip() for t in text.split(",") if t.strip())
-    # Headers that differ only in case are one column to duckdb, and each program renames
-    # repeated headers its own way.
-    seen = {name.lower() for name in COLUMN_NAMES}
-    for tag in tags:
-        if tag.lower() in seen:
-            raise UsageError(
-                f"--tags: {tag} names a column already (the columns: --help); "
-                "each column's name must be its own"
-            )
-        seen.add(tag.lower())
-    return tags
+def _names(check: Any) -> Any:
+    """A check of a list, for an option that takes it comma-separated."""
+    return lambda text: check(name.strip() for name in text.split(",") if name.strip())
 
 
 def parser() -> argparse.ArgumentParser:
@@ -174,7 +112,7 @@ def parser() -> argparse.ArgumentParser:
     )
     ap.add_argument(
         "--dask-timeout",
-        type=_seconds,
+        type=lambda text: options.seconds(text, "--dask-timeout"),
         default=5.0,
         metavar="SECONDS",
         help="how long to wait for the scheduler, and for a worker when the cluster has none "
@@ -189,14 +127,14 @@ def parser() -> argparse.ArgumentParser:
     )
     ap.add_argument(
         "--columns",
-        type=_columns,
+        type=_names(options.columns),
         metavar="NAMES",
         help="only these columns, comma-separated, in the table's order (default: all); a "
         "column not asked for is not computed",
     )
     ap.add_argument(
         "--where",
-        type=_condition,
+        type=lambda text: options.conditions([text])[0],
         action="append",
         default=[],
         metavar="CONDITION",
@@ -206,7 +144,7 @@ def parser() -> argparse.ArgumentParser:
     )
     ap.add_argument(
         "--tags",
-        type=_tags,
+        type=_names(options.tags),
         default=(),
         metavar="NAMES",
         help="tags to add as columns, comma-separated: White,Black,WhiteElo,...",
@@ -214,7 +152,7 @@ def parser() -> argparse.ArgumentParser:
     ap.add_argument(
         "--encoding",
         metavar="NAME",
-        type=_encoding,
+        type=options.encoding,
         help="the inputs' text encoding (default: UTF-8, keeping bytes that are not "
         "UTF-8 in tags and comments as \\xNN escapes)",
     )
@@ -284,7 +222,7 @@ class Walk:
         # beside the walk.
         moves = args.chunk or (20000 if not args.dask else 200000)
         work = reading.chunks(moves)
-        options = WalkOptions(
+        walk_options = WalkOptions(
             args.tags,
             args.encoding,
             args.columns,
@@ -293,9 +231,9 @@ class Walk:
             self.rows.folder,
         )
         results = (
-            run_dask(args.dask, args.dask_timeout, work, options)
+            run_dask(args.dask, args.dask_timeout, work, walk_options)
             if args.dask
-            else run_threads(args.jobs, work, options)
+            else run_threads(args.jobs, work, walk_options)
         )
         try:
             for result in results:

@@ -1,5 +1,6 @@
 """What can stop a walk, each kind with the exit status it ends the command with. The command's
-main function maps them once; nothing else decides a status."""
+main function maps them once; nothing else decides a status. The Python API raises the same
+classes, each also a subclass of the built-in error a caller would catch."""
 
 from __future__ import annotations
 
@@ -12,20 +13,20 @@ class Failure(Exception):
     status = EXIT_FAILED
 
 
-class UsageError(Failure):
-    """The command line asks for something the walker does not do."""
+class UsageError(Failure, ValueError):
+    """The command line, or a call of walk(), asks for something the walker does not do."""
 
 
-class InputError(Failure):
+class InputError(Failure, OSError):
     """An input cannot be found or read."""
 
 
-class OutputError(Failure):
+class OutputError(Failure, OSError):
     """The output cannot be written, or would overwrite an input."""
 
 
-class ClusterError(Failure):
-    """The worker pool or the Dask cluster failed."""
+class ClusterError(Failure, RuntimeError):
+    """The Dask cluster failed."""
 
 
 class Interrupted(Exception):
