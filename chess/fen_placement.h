@@ -23,7 +23,8 @@
 
 namespace chess {
 
-static_assert(std::endian::native == std::endian::little, "lanes are loaded as little-endian words");
+static_assert(std::endian::native == std::endian::little,
+              "lanes are loaded as little-endian words");
 
 struct PlacementSets {
     std::array<BitBoard, PIECE_KINDS> pieces;
@@ -56,15 +57,27 @@ template <class V>
 
     // The slashes, and every byte below '0' in the field (the space, controls, and the bytes
     // from 0x80, which are negative as signed): the field's first 64 bytes, read in blocks
-    // that stay inside the text, the last ones overlapping when the text is short.
+    // that stay inside the text, the last ones overlapping when the text is short, their masks
+    // moved into place (or, where that costs less, the blocks themselves).
     const Signed digit_zero = Signed{} + '0';
     std::uint64_t slashes = 0, low = 0;
-    for (unsigned k = 0; k < VECTORS; ++k) {
-        const std::size_t at = std::min<std::size_t>(k * WIDTH, size - WIDTH);
-        Bytes b;
-        simd::load(b, text + at);
-        slashes |= V::mask(Bytes(b == '/')) << at;
-        low |= V::mask(Bytes(digit_zero > Signed(b))) << at;
+    if constexpr (requires(Bytes(&v)[VECTORS]) { V::load64(v, text, size); }) {
+        Bytes blocks[VECTORS], slashes_at[VECTORS], below[VECTORS];
+        V::load64(blocks, text, size);
+        for (unsigned k = 0; k < VECTORS; ++k) {
+            slashes_at[k] = Bytes(blocks[k] == '/');
+            below[k] = Bytes(digit_zero > Signed(blocks[k]));
+        }
+        slashes = V::mask64(slashes_at);
+        low = V::mask64(below);
+    } else {
+        for (unsigned k = 0; k < VECTORS; ++k) {
+            const std::size_t at = std::min<std::size_t>(k * WIDTH, size - WIDTH);
+            Bytes b;
+            simd::load(b, text + at);
+            slashes |= V::mask(Bytes(b == '/')) << at;
+            low |= V::mask(Bytes(digit_zero > Signed(b))) << at;
+        }
     }
     const std::uint64_t field = end == 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << end) - 1;
     slashes &= field;

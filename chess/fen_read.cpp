@@ -24,9 +24,9 @@ namespace {
 [[gnu::always_inline]] inline PlacementCounts counted(const PlacementSets& sets) {
     const std::uint64_t pawns = sets.pieces[index(Piece::Pawn)].bits;
     const std::uint64_t white = sets.colors[0].bits, black = sets.colors[1].bits;
-    return {{std::uint64_t(std::popcount(white)), std::uint64_t(std::popcount(black))},
-            {std::uint64_t(std::popcount(white & pawns)),
-             std::uint64_t(std::popcount(black & pawns))}};
+    return {
+        {std::uint64_t(std::popcount(white)), std::uint64_t(std::popcount(black))},
+        {std::uint64_t(std::popcount(white & pawns)), std::uint64_t(std::popcount(black & pawns))}};
 }
 
 // The baseline vector units. AdvSIMD reads the placement a rank a lane; SSE2, which has no
@@ -72,7 +72,8 @@ template <class V>
 // A clock field [p, end) of one to eight ASCII digits, read as one word: the eight bytes that
 // end the field (the caller's text has eight before `end`), those before the field cleared to
 // stand as leading zeros. A sign, a longer field or anything but digits answers false.
-[[gnu::always_inline]] inline bool read_digits(const char* p, const char* end, std::uint32_t max, std::uint32_t& value) {
+[[gnu::always_inline]] inline bool read_digits(const char* p, const char* end, std::uint32_t max,
+                                               std::uint32_t& value) {
     const std::size_t length = std::size_t(end - p);
     if (length - 1 >= 8) return false;
     std::uint64_t word;
@@ -111,8 +112,8 @@ template <class Path>
 // sends the text to the reference.
 template <class Path>
 [[gnu::always_inline]] inline bool read_rest(const char* t, std::size_t size, const Fields& f,
-                                             const PlacementCounts& counts,
-                                             CastlingLetters letters, Board& b) {
+                                             const PlacementCounts& counts, CastlingLetters letters,
+                                             Board& b) {
     if (!side_is_sound(b, Color::White, counts.pieces[0], counts.pawns[0]) ||
         !side_is_sound(b, Color::Black, counts.pieces[1], counts.pawns[1]) ||
         !waiting_king_is_safe(b))
@@ -143,7 +144,7 @@ template <class Path>
 // the one result object, built in the caller's place.
 template <class Path, bool Alone = false>
 [[gnu::always_inline]] inline Result<Board, FenParseError> read(std::string_view text,
-                                                                 CastlingLetters letters) {
+                                                                CastlingLetters letters) {
     const char* const t = text.data();
     const std::size_t size = text.size();
     Fields f;
@@ -152,11 +153,10 @@ template <class Path, bool Alone = false>
     bool usual = find_fields<Path>(t, size, f) && Path::place(t, size, f.ends[0], sets, counts);
     const char side = usual ? t[f.ends[0] + 1] : 0;
     usual = usual && f.ends[1] == f.ends[0] + 2 && (side == 'w' || side == 'b');
-    Result<Board, FenParseError> result(std::in_place, sets.pieces, sets.colors,
-                                        side == 'b' ? Color::Black : Color::White,
-                                        std::array<CastleRights, 2>{}, std::nullopt,
-                                        std::uint8_t(0), std::uint16_t(1), BitBoard{}, BitBoard{},
-                                        std::uint64_t(0));
+    Result<Board, FenParseError> result(
+        std::in_place, sets.pieces, sets.colors, side == 'b' ? Color::Black : Color::White,
+        std::array<CastleRights, 2>{}, std::nullopt, std::uint8_t(0), std::uint16_t(1), BitBoard{},
+        BitBoard{}, std::uint64_t(0));
     if (!usual || !read_rest<Path>(t, size, f, counts, letters, result.value()))
         result = Alone ? FenParseError::InvalidBoard : read_fen_reference(text, letters);
     return result;
@@ -176,8 +176,8 @@ Result<Board, FenParseError> read_baseline_alone(std::string_view text, Castling
     return read<Avx2>(text, letters);
 }
 
-[[gnu::target(MORVEK_AVX2)]] Result<Board, FenParseError> read_avx2_alone(
-    std::string_view text, CastlingLetters letters) {
+[[gnu::target(MORVEK_AVX2)]] Result<Board, FenParseError> read_avx2_alone(std::string_view text,
+                                                                          CastlingLetters letters) {
     return read<Avx2, true>(text, letters);
 }
 
@@ -187,6 +187,20 @@ bool has_avx2() {
            __builtin_cpu_supports("popcnt");
 }
 #endif
+
+using Reader = Result<Board, FenParseError> (*)(std::string_view, CastlingLetters);
+
+// Each path's reading, and its reading alone, by FenPath.
+struct Way {
+    Reader whole, alone;
+};
+constexpr Way WAYS[] = {
+    {read_fen_reference, read_fen_reference},
+    {read_baseline, read_baseline_alone},
+#if defined(__x86_64__)
+    {read_avx2, read_avx2_alone},
+#endif
+};
 
 struct Paths {
     FenPath list[3];
@@ -200,10 +214,12 @@ Paths find_paths() {
     return {{FenPath::Reference, FenPath::Baseline}, 2};
 }
 
-// Chosen while the library loads. Until then (another library's initialiser reading FEN) it
-// is zero, the reference: slower, never wrong.
+// Chosen while the library loads. Until then (another library's initialiser reading FEN) the
+// reading is the reference's: slower, never wrong.
 const Paths PATHS = find_paths();
 const FenPath CHOSEN = PATHS.list[PATHS.count - 1];
+Reader chosen_reader = read_fen_reference;
+const bool READER_CHOSEN = (chosen_reader = WAYS[unsigned(CHOSEN)].whole, true);
 
 }  // namespace
 
@@ -218,45 +234,22 @@ FenPath chosen_fen_path() { return CHOSEN; }
 
 Result<Board, FenParseError> read_fen_on(FenPath path, std::string_view text,
                                          CastlingLetters letters) {
-    switch (path) {
-        case FenPath::Baseline:
-            return read_baseline(text, letters);
-#if defined(__x86_64__)
-        case FenPath::Avx2:
-            return read_avx2(text, letters);
-#endif
-        default:
-            return read_fen_reference(text, letters);
-    }
+    return WAYS[unsigned(path)].whole(text, letters);
 }
 
-std::optional<Board> read_usual_on(FenPath path, std::string_view text,
-                                   CastlingLetters letters) {
-    Result<Board, FenParseError> read = FenParseError::InvalidBoard;
-    switch (path) {
-        case FenPath::Baseline:
-            read = read_baseline_alone(text, letters);
-            break;
-#if defined(__x86_64__)
-        case FenPath::Avx2:
-            read = read_avx2_alone(text, letters);
-            break;
-#endif
-        default:
-            read = read_fen_reference(text, letters);
-    }
+std::optional<Board> read_usual_on(FenPath path, std::string_view text, CastlingLetters letters) {
+    const auto read = WAYS[unsigned(path)].alone(text, letters);
     if (!read) return std::nullopt;
     return read.value();
 }
 
 Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling) {
-    return read_fen_on(CHOSEN, text,
-                       file_letter_castling ? CastlingLetters::RookFiles
-                                            : CastlingLetters::Standard);
+    return chosen_reader(
+        text, file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
 }
 
 Result<Board, FenParseError> read_fen(std::string_view text) {
-    return read_fen_on(CHOSEN, text, CastlingLetters::Either);
+    return chosen_reader(text, CastlingLetters::Either);
 }
 
 }  // namespace chess

@@ -41,7 +41,7 @@ inline bool en_passant_is_sound(const Board& b, File f) {
 }
 
 // The en passant field [p, end): "-", or the square behind the pawn that has just moved two.
-inline bool read_en_passant(Board& b, const char* p, const char* end) {
+[[gnu::always_inline]] inline bool read_en_passant(Board& b, const char* p, const char* end) {
     if (end - p == 1 && *p == '-') return true;
     if (end - p != 2) return false;
     const unsigned file = unsigned(std::uint8_t(p[0])) - 'a';

@@ -9,6 +9,7 @@
 // forced inline into it; once it is inlined into the function compiled for AVX2, they are too.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -36,8 +37,8 @@ struct Width16 {
         return std::uint32_t(__builtin_ia32_pmovmskb128(Chars(b)));
 #elif defined(__aarch64__)
         // Each byte keeps its own bit, and each half adds its eight up.
-        const uint8x16_t bits = vandq_u8(uint8x16_t(b), uint8x16_t(Quads{0x8040201008040201ULL,
-                                                                         0x8040201008040201ULL}));
+        const uint8x16_t bits = vandq_u8(
+            uint8x16_t(b), uint8x16_t(Quads{0x8040201008040201ULL, 0x8040201008040201ULL}));
         return vaddv_u8(vget_low_u8(bits)) | std::uint64_t(vaddv_u8(vget_high_u8(bits))) << 8;
 #else
         std::uint64_t m = 0;
@@ -63,6 +64,20 @@ struct Width16 {
     }
 
 #if defined(__aarch64__)
+    // Bytes [0, 64) of a text of at least 32, those past its end 0: the blocks that would run
+    // past it are loaded where they end with it and moved back into place by a shuffle, which
+    // costs less here than moving their masks.
+    [[gnu::always_inline]] static inline void load64(Bytes (&v)[4], const char* text,
+                                                     std::size_t size) {
+        const Bytes files = Bytes(Quads{0x0706050403020100ULL, 0x0F0E0D0C0B0A0908ULL});
+        for (unsigned k = 0; k < 4; ++k) {
+            const std::size_t at = 16 * k + 16 <= size ? 16 * k : size - 16;
+            Bytes b;
+            load(b, text + at);
+            shuffle(v[k], b, files + std::uint8_t(16 * k - at));
+        }
+    }
+
     // Byte i of `out` is byte idx[i] of `table`, or 0 from 16 on.
     [[gnu::always_inline]] static inline void shuffle(Bytes& out, const Bytes& table,
                                                       const Bytes& idx) {
