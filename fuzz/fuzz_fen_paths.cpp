@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!here) return 0;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     fuzz::guarded([&] {
-        for (const auto letters : {chess::CastlingLetters::Standard,
-                                   chess::CastlingLetters::RookFiles,
-                                   chess::CastlingLetters::Either}) {
+        for (const auto letters :
+             {chess::CastlingLetters::Standard, chess::CastlingLetters::RookFiles,
+              chess::CastlingLetters::Either}) {
             const auto expected = chess::read_fen_reference(text, letters);
             fuzz::require(same(chess::read_fen_on(PATH, text, letters), expected),
                           "a path reads a text otherwise than the reference", fuzz::escaped(text));

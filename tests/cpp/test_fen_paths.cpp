@@ -40,9 +40,8 @@ std::string outcome(const Result<Board, FenParseError>& r) {
         const auto expected = read_fen_reference(text, letters);
         for (const FenPath path : fen_paths()) {
             const auto got = read_fen_on(path, text, letters);
-            const bool same = got.ok() == expected.ok() &&
-                              (got ? got.value() == expected.value()
-                                   : got.error() == expected.error());
+            const bool same = got.ok() == expected.ok() && (got ? got.value() == expected.value()
+                                                                : got.error() == expected.error());
             if (!same)
                 return ::testing::AssertionFailure()
                        << path_name(path) << " reads '" << shown(text) << "' (letters "
@@ -66,8 +65,8 @@ std::vector<std::string> game_texts() {
     std::mt19937_64 rng(20261220);
     std::vector<std::string> out;
     for (int game = 0; game < 40; ++game) {
-        Board b = read_fen_reference(starts[game % std::size(starts)], CastlingLetters::Either)
-                      .value();
+        Board b =
+            read_fen_reference(starts[game % std::size(starts)], CastlingLetters::Either).value();
         for (int ply = 0; ply < 100; ++ply) {
             out.push_back(to_fen(b, false));
             out.push_back(to_fen(b, true));
