@@ -166,8 +166,7 @@ namespace {
 // What a move's SAN must start and end with to equal `target`, read off the target itself:
 // castling starts with O, a piece move with its letter, a pawn move with a file letter; every
 // text but castling ends with the destination, followed for a promotion by "=" and a letter.
-// A move that cannot fit is not written at all; the first one whose text matches is the same
-// as when every move is written in turn.
+// A move that cannot fit is not written at all.
 struct SanShape {
     bool castling = false;
     std::optional<Piece> mover;
@@ -196,11 +195,55 @@ std::optional<SanShape> shape_of(std::string_view target) {
     return shape;
 }
 
-bool may_match(const Board& b, const SanShape& shape, const Move& m) {
-    const std::optional<Piece> mover = b.piece_on(m.from);
-    if (!mover) return true;  // let the writer report it
-    if (b.is_castling(m)) return shape.castling;
-    return !shape.castling && mover == shape.mover && m.to == shape.to;
+// The promotion a pawn move's text names ("=Q"), if any. Any other letter after the "=" is read
+// as a king, which is_legal refuses as every promotion to one.
+std::optional<Piece> named_promotion(std::string_view target) {
+    if (target.size() < 4 || target[target.size() - 2] != '=') return std::nullopt;
+    for (unsigned k = chess::index(Piece::Knight); k < chess::index(Piece::King); ++k)
+        if (target.back() == chess::piece_letter(Piece(k))) return Piece(k);
+    return Piece::King;
+}
+
+// The move whose SAN is `target`, among the moves of the kind and onto the square its shape
+// names: castling with each right held, or a move from each square from which a piece of the
+// kind could reach the square (more squares than can: is_legal has the last word, the writer's
+// text the final one). Every legal move's SAN is its own, so at most one matches, in any order.
+std::optional<Move> matching_move(const Board& b, const SanShape& shape, std::string_view target) {
+    const chess::Color us = b.side_to_move;
+    std::optional<Move> found;
+    const auto consider = [&](const Move& m) {
+        if (!found && chess::is_legal(b, m) && san_body(b, m) == target) found = m;
+    };
+    if (shape.castling) {
+        const chess::Square k = b.king(us);
+        chess::for_each_right(b.castle_rights[chess::index(us)], [&](chess::File rook) {
+            consider(Move{k, chess::make_square(rook, chess::back_rank(us)), std::nullopt});
+        });
+        return found;
+    }
+    const chess::Square to = *shape.to;
+    const chess::BitBoard at = chess::BitBoard::from(to);
+    chess::BitBoard from;
+    std::optional<Piece> promotion;
+    switch (*shape.mover) {
+        case Piece::Pawn: {
+            // A push from one or two squares behind, or a capture (en passant too).
+            const chess::BitBoard behind = us == chess::Color::White
+                                               ? chess::BitBoard{at.bits >> 8 | at.bits >> 16}
+                                               : chess::BitBoard{at.bits << 8 | at.bits << 16};
+            from = behind | chess::pawn_attacks(~us, to);
+            promotion = named_promotion(target);
+            break;
+        }
+        case Piece::Knight: from = chess::knight_attacks(to); break;
+        case Piece::Bishop: from = chess::bishop_rays(to); break;
+        case Piece::Rook: from = chess::rook_rays(to); break;
+        case Piece::Queen: from = chess::bishop_rays(to) | chess::rook_rays(to); break;
+        case Piece::King: from = chess::king_attacks(to); break;
+    }
+    for (const chess::Square s : from& b.colored_pieces(us, *shape.mover))
+        consider(Move{s, to, promotion});
+    return found;
 }
 
 }  // namespace
@@ -208,23 +251,8 @@ bool may_match(const Board& b, const SanShape& shape, const Move& m) {
 Answer<UciMove> san_to_uci(const Board& board, std::string_view san) {
     const std::string target = normalize_san(san);
     const std::optional<SanShape> shape = shape_of(target);
-    std::optional<Move> found;
-    // Generation order is the legal list's order, so the first group move whose text matches
-    // is the first match of the list. The writer's texts need no normalising: they hold no
-    // white space, signs, zeros or marks.
-    const auto try_move = [&](const Move& m) {
-        if (!found && may_match(board, *shape, m) && san_body(board, m) == target) found = m;
-    };
-    if (shape) {
-        const chess::Steps steps = chess::Steps::of(shape->castling ? Piece::King : *shape->mover);
-        chess::generate_moves_for(
-            board,
-            [&](const chess::PieceMoves& group) {
-                if (shape->castling || group.to.has(*shape->to))
-                    chess::for_each_move(group, try_move);
-            },
-            steps);
-    }
+    // The writer's texts need no normalising: they hold no white space, signs, zeros or marks.
+    const std::optional<Move> found = shape ? matching_move(board, *shape, target) : std::nullopt;
     if (!found) return Refusal(message({"no legal move matches SAN '", san, "'"}));
     return UciMove{chess::display_uci_move(board, *found)};
 }
