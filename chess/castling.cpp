@@ -42,6 +42,16 @@ constexpr std::array<std::uint8_t, 8> SHORT_SIDE = [] {
     return t;
 }();
 
+// The rights by the file of each one's rook, 8 for none: short by long.
+constexpr std::array<std::array<CastleRights, 9>, 9> RIGHTS_BY_FILES = [] {
+    std::array<std::array<CastleRights, 9>, 9> t{};
+    for (unsigned s = 0; s < 8; ++s)
+        for (unsigned l = 0; l < 9; ++l) t[s][l].short_ = File(s);
+    for (unsigned s = 0; s < 9; ++s)
+        for (unsigned l = 0; l < 8; ++l) t[s][l].long_ = File(l);
+    return t;
+}();
+
 // The files the field names, each at most once, or nothing when a character is not a letter
 // of the table.
 std::optional<unsigned> read_files(const char* p, const char* end, const Letters& letters) {
@@ -72,8 +82,8 @@ std::optional<std::array<CastleRights, 2>> backed_rights(const Board& b, unsigne
         if (rank_of(k) != back_rank(c) || (files & ~rooks) || (beyond & (beyond - 1)) ||
             (before & (before - 1)))
             return std::nullopt;
-        if (beyond) rights[index(c)].short_ = File(std::countr_zero(beyond));
-        if (before) rights[index(c)].long_ = File(std::countr_zero(before));
+        rights[index(c)] =
+            RIGHTS_BY_FILES[std::countr_zero(beyond | 0x100)][std::countr_zero(before | 0x100)];
     }
     return rights;
 }
