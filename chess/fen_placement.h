@@ -26,9 +26,10 @@ namespace chess {
 static_assert(std::endian::native == std::endian::little,
               "lanes are loaded as little-endian words");
 
+// Where a reading puts the sets: the record's own.
 struct PlacementSets {
-    std::array<BitBoard, PIECE_KINDS> pieces;
-    std::array<BitBoard, 2> colors;
+    std::array<BitBoard, PIECE_KINDS>& pieces;
+    std::array<BitBoard, 2>& colors;
 };
 
 // Each side's pieces and pawns, by colour.

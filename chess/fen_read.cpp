@@ -148,16 +148,18 @@ template <class Path, bool Alone = false>
     const char* const t = text.data();
     const std::size_t size = text.size();
     Fields f;
-    PlacementSets sets{};
-    PlacementCounts counts;
-    bool usual = find_fields<Path>(t, size, f) && Path::place(t, size, f.ends[0], sets, counts);
-    const char side = usual ? t[f.ends[0] + 1] : 0;
-    usual = usual && f.ends[1] == f.ends[0] + 2 && (side == 'w' || side == 'b');
+    const bool found = find_fields<Path>(t, size, f);
+    const char side = found ? t[f.ends[0] + 1] : 0;
     Result<Board, FenParseError> result(
-        std::in_place, sets.pieces, sets.colors, side == 'b' ? Color::Black : Color::White,
-        std::array<CastleRights, 2>{}, std::nullopt, std::uint8_t(0), std::uint16_t(1), BitBoard{},
-        BitBoard{}, std::uint64_t(0));
-    if (!usual || !read_rest<Path>(t, size, f, counts, letters, result.value()))
+        std::in_place, std::array<BitBoard, PIECE_KINDS>{}, std::array<BitBoard, 2>{},
+        side == 'b' ? Color::Black : Color::White, std::array<CastleRights, 2>{}, std::nullopt,
+        std::uint8_t(0), std::uint16_t(1), BitBoard{}, BitBoard{}, std::uint64_t(0));
+    Board& b = result.value();
+    PlacementCounts counts;
+    PlacementSets sets{b.pieces, b.colors};
+    if (!found || f.ends[1] != f.ends[0] + 2 || (side != 'w' && side != 'b') ||
+        !Path::place(t, size, f.ends[0], sets, counts) ||
+        !read_rest<Path>(t, size, f, counts, letters, b))
         result = Alone ? FenParseError::InvalidBoard : read_fen_reference(text, letters);
     return result;
 }

@@ -269,7 +269,8 @@ Result<Board, FenParseError> read(std::string_view text, CastlingLetters letters
 bool read_placement_by_characters(const char* p, const char* stop, PlacementSets& out,
                                   PlacementCounts& counts) {
     const Placement placed = read_placement(p, stop);
-    out = {placed.pieces, placed.colors};
+    out.pieces = placed.pieces;
+    out.colors = placed.colors;
     counts = {{counter(placed.counts, WHITE_PIECES), counter(placed.counts, BLACK_PIECES)},
               {counter(placed.counts, WHITE_PAWNS), counter(placed.counts, BLACK_PAWNS)}};
     return placed.ok;
