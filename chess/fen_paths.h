@@ -24,6 +24,7 @@ std::string_view path_name(FenPath path);
 std::span<const FenPath> fen_paths();
 FenPath chosen_fen_path();
 
+// `path` must be one of fen_paths(): another may not run on this processor.
 Result<Board, FenParseError> read_fen_on(FenPath path, std::string_view text,
                                          CastlingLetters letters);
 Result<Board, FenParseError> read_fen_reference(std::string_view text, CastlingLetters letters);
