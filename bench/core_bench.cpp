@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "chess/fen.h"
+#include "chess/fen_paths.h"
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/sliders.h"
@@ -125,6 +127,24 @@ void ReadFenDistinct(benchmark::State& state) {
     }
 }
 BENCHMARK(ReadFenDistinct);
+
+// The same reading by each way this machine has (chess/fen_paths.h), the reference first.
+void ReadFenDistinctByPath(benchmark::State& state) {
+    const std::vector<Position>& positions = distinct_positions();
+    const std::span<const FenPath> paths = fen_paths();
+    if (std::size_t(state.range(0)) >= paths.size()) {
+        state.SkipWithError("no such path on this processor");
+        return;
+    }
+    const FenPath path = paths[std::size_t(state.range(0))];
+    state.SetLabel(std::string(path_name(path)));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(read_fen_on(path, positions[i].fen, CastlingLetters::Either));
+        i = (i + 1) % DISTINCT;
+    }
+}
+BENCHMARK(ReadFenDistinctByPath)->DenseRange(0, 2);
 
 void ToFen(benchmark::State& state) {
     const Board b = load(MIDDLEGAME);

@@ -10,71 +10,81 @@ namespace chess {
 
 namespace {
 
-// The standard letters as bits: White's short and long right, then Black's.
-constexpr std::array<std::uint8_t, 256> make_castling_bits() {
-    std::array<std::uint8_t, 256> t{};
-    t[std::uint8_t('K')] = 1;
-    t[std::uint8_t('Q')] = 2;
-    t[std::uint8_t('k')] = 4;
-    t[std::uint8_t('q')] = 8;
+// The rooks a letter names, as a bit of its colour's byte of files (White's the low byte): the
+// standard letters K, Q, k, q name the rooks on the h- and a-files; rook-file letters name
+// their file, upper case for White.
+using Letters = std::array<std::uint16_t, 256>;
+constexpr Letters make_standard_letters() {
+    Letters t{};
+    t[std::uint8_t('K')] = 0x0080;
+    t[std::uint8_t('Q')] = 0x0001;
+    t[std::uint8_t('k')] = 0x8000;
+    t[std::uint8_t('q')] = 0x0100;
     return t;
 }
-constexpr std::array<std::uint8_t, 256> CASTLING_BITS = make_castling_bits();
+constexpr Letters make_file_letters() {
+    Letters t{};
+    for (unsigned f = 0; f < 8; ++f) {
+        t['A' + f] = std::uint16_t(1u << f);
+        t['a' + f] = std::uint16_t(0x100u << f);
+    }
+    return t;
+}
+constexpr Letters STANDARD_LETTERS = make_standard_letters();
+constexpr Letters FILE_LETTERS = make_file_letters();
 
-// Each colour holding a right has its king on its back rank, and each right's rook on that
-// rank on the right side of the king.
-bool rights_are_backed(const Board& b, const std::array<CastleRights, 2>& all) {
+// By the king's file, the files whose rook castles short with it, as a set.
+constexpr std::array<std::uint8_t, 8> SHORT_SIDE = [] {
+    std::array<std::uint8_t, 8> t{};
+    for (unsigned k = 0; k < 8; ++k)
+        for (unsigned f = 0; f < 8; ++f)
+            if (castles_short(File(k), File(f))) t[k] |= std::uint8_t(1u << f);
+    return t;
+}();
+
+// The rights by the file of each one's rook, 8 for none: short by long.
+constexpr std::array<std::array<CastleRights, 9>, 9> RIGHTS_BY_FILES = [] {
+    std::array<std::array<CastleRights, 9>, 9> t{};
+    for (unsigned s = 0; s < 8; ++s)
+        for (unsigned l = 0; l < 9; ++l) t[s][l].short_ = File(s);
+    for (unsigned s = 0; s < 9; ++s)
+        for (unsigned l = 0; l < 8; ++l) t[s][l].long_ = File(l);
+    return t;
+}();
+
+// The files the field names, each at most once, or nothing when a character is not a letter
+// of the table.
+std::optional<unsigned> read_files(const char* p, const char* end, const Letters& letters) {
+    unsigned named = 0;
+    for (; p != end; ++p) {
+        const unsigned bit = letters[std::uint8_t(*p)];
+        if (!bit || (named & bit)) return std::nullopt;
+        named |= bit;
+    }
+    return named;
+}
+
+// The rights of the named files: a right towards the h-file for a rook beyond the king, one
+// towards the a-file for a rook before it. Nothing when the pieces cannot back them: a named
+// colour's king off its back rank, a named file without that colour's rook on the back rank
+// (the king's own file among them), or two rooks named on one side of the king.
+std::optional<std::array<CastleRights, 2>> backed_rights(const Board& b, unsigned named) {
+    std::array<CastleRights, 2> rights{};
     for (const Color c : {Color::White, Color::Black}) {
-        const CastleRights& rights = all[index(c)];
-        if (!rights.any()) continue;
+        const unsigned files = named >> (8 * index(c)) & 0xFF;
+        if (!files) continue;
         const Square k = b.king(c);
-        if (rank_of(k) != back_rank(c)) return false;
-        const BitBoard rooks = b.colored_pieces(c, Piece::Rook);
-        const auto backed = [&](File f, bool short_side) {
-            return rooks.has(make_square(f, back_rank(c))) &&
-                   castles_short(file_of(k), f) == short_side;
-        };
-        if (rights.short_ && !backed(*rights.short_, true)) return false;
-        if (rights.long_ && !backed(*rights.long_, false)) return false;
+        const unsigned king_file = index(file_of(k));
+        const unsigned rooks =
+            unsigned(b.colored_pieces(c, Piece::Rook).bits >> (8 * index(back_rank(c)))) & 0xFF;
+        const unsigned beyond = files & SHORT_SIDE[king_file],
+                       before = files & ~SHORT_SIDE[king_file] & ~(1u << king_file);
+        if (rank_of(k) != back_rank(c) || (files & ~rooks) || (beyond & (beyond - 1)) ||
+            (before & (before - 1)))
+            return std::nullopt;
+        rights[index(c)] =
+            RIGHTS_BY_FILES[std::countr_zero(beyond | 0x100)][std::countr_zero(before | 0x100)];
     }
-    return true;
-}
-
-std::optional<std::array<CastleRights, 2>> read_standard(const char* p, const char* end) {
-    unsigned seen = 0;
-    for (; p != end; ++p) {
-        const unsigned bit = CASTLING_BITS[std::uint8_t(*p)];
-        if (!bit || (seen & bit)) return std::nullopt;
-        seen |= bit;
-    }
-    std::array<CastleRights, 2> rights{};
-    for (unsigned c = 0; c < 2; ++c) {
-        if (seen & (1u << (2 * c))) rights[c].short_ = File::H;
-        if (seen & (2u << (2 * c))) rights[c].long_ = File::A;
-    }
-    return rights;
-}
-
-std::optional<std::array<CastleRights, 2>> read_rook_files(const char* p, const char* end,
-                                                           const Board& b) {
-    std::array<CastleRights, 2> rights{};
-    for (; p != end; ++p) {
-        const char raw = *p;
-        const Color c = raw >= 'A' && raw <= 'Z' ? Color::White : Color::Black;
-        const char ch = c == Color::White ? char(raw - 'A' + 'a') : raw;
-        if (ch < 'a' || ch > 'h') return std::nullopt;
-        const File file = File(ch - 'a');
-        std::optional<File>& slot = right_slot(rights[index(c)], file_of(b.king(c)), file);
-        if (slot.has_value()) return std::nullopt;
-        slot = file;
-    }
-    return rights;
-}
-
-std::optional<std::array<CastleRights, 2>> read_in(const char* p, const char* end, bool rook_files,
-                                                   const Board& b) {
-    const auto rights = rook_files ? read_rook_files(p, end, b) : read_standard(p, end);
-    if (!rights || !rights_are_backed(b, *rights)) return std::nullopt;
     return rights;
 }
 
@@ -113,7 +123,7 @@ std::optional<FieldText> outermost_rook_files(const char* p, const char* end, co
     for (std::size_t i = 0; i < length; ++i) {
         const char letter = p[i];
         out.text[i] = letter;
-        if (!CASTLING_BITS[std::uint8_t(letter)]) continue;
+        if (!STANDARD_LETTERS[std::uint8_t(letter)]) continue;
         const Color c = letter == 'K' || letter == 'Q' ? Color::White : Color::Black;
         const bool short_side = letter == 'K' || letter == 'k';
         const Square k = b.king(c);
@@ -140,14 +150,22 @@ std::optional<std::array<CastleRights, 2>> read_castling_field(const char* p, co
                                                                const Board& placement) {
     if (p == end || (end - p == 1 && *p == '-')) return std::array<CastleRights, 2>{};
     if (letters == CastlingLetters::Outermost) {
-        if (const auto named = outermost_rook_files(p, end, placement))
-            return read_in(named->text, named->text + named->length, true, placement);
+        if (const auto named = outermost_rook_files(p, end, placement)) {
+            const auto files = read_files(named->text, named->text + named->length, FILE_LETTERS);
+            if (!files) return std::nullopt;
+            return backed_rights(placement, *files);
+        }
         letters = CastlingLetters::Either;
     }
-    if (letters != CastlingLetters::RookFiles)
-        if (const auto rights = read_in(p, end, false, placement)) return rights;
-    if (letters == CastlingLetters::Standard) return std::nullopt;
-    return read_in(p, end, true, placement);
+    // No letter is both a standard one and a file, so a field that either reading takes starts
+    // with one of that reading's letters, and the other reading would refuse it.
+    if (letters == CastlingLetters::Either)
+        letters = STANDARD_LETTERS[std::uint8_t(*p)] ? CastlingLetters::Standard
+                                                     : CastlingLetters::RookFiles;
+    const auto named =
+        read_files(p, end, letters == CastlingLetters::RookFiles ? FILE_LETTERS : STANDARD_LETTERS);
+    if (!named) return std::nullopt;
+    return backed_rights(placement, *named);
 }
 
 bool standard_letters_name_rights(const std::array<CastleRights, 2>& rights) {

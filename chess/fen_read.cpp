@@ -1,318 +1,257 @@
-// Reading FEN text into a position record.
+// Reading FEN text into a position record, a vector at a time.
 //
-// A caller that walks games hands over a new text on every call, so the reader is built to
-// take no data-dependent branch per character: the branch predictor cannot learn a text it has
-// never seen. The record itself is written once, field by field, never zeroed first and never
-// copied: g++ turns the zeroing of an object this size into `rep stos`, which costs more here
-// than reading a whole field.
-#include "fen.h"
-
-#include <array>
+// A caller that walks games hands over a new text on every call, and most of a short call is
+// this reading, so it is built to cost few instructions and to take no branch that depends on
+// the text: the field boundaries come from one comparison of the text's last 32 bytes, the
+// placement a rank a lane (fen_placement.h), the clocks a word each. It reads every text of
+// the usual shape whole; any other text (a sign or leading zeros in a clock, fewer than eight
+// groups, a field longer than it expects, any text the reference refuses) goes to the
+// reference reader, so the errors and their order have one author. The same code is compiled
+// twice, for the baseline vector units and for AVX2, and the processor chooses once.
+#include <bit>
 #include <cstring>
 
-#include "attacks.h"
+#include "fen_paths.h"
+#include "fen_placement.h"
+#include "fen_rules.h"
 
 namespace chess {
 
 namespace {
 
-// What each character of the placement field does, all in one table entry so that each
-// character costs one load. The low fields are counters that every character adds to a
-// running total: the squares it fills (a digit's value, 1 for a piece letter), slashes,
-// characters the field may not hold, and each side's pieces and pawns, which spares the
-// soundness tests counting bits afterwards. The top byte names the set the character's square
-// goes into. Characters the field may not hold are only counted, and judged at the end.
-constexpr std::uint8_t NO_PIECE = 2 * PIECE_KINDS;  // digits and anything that is not a letter
-constexpr std::uint8_t GROUP_END = NO_PIECE + 1;    // the slash
-constexpr unsigned PLACEMENT_SETS = GROUP_END + 1;
-
-// The longest field without zeros that can pass: eight ranks of single characters and seven
-// slashes. On a field no longer than this no counter can carry into the next one.
-constexpr std::size_t MAX_PLACEMENT = 64 + 7;
-
-enum Counter : unsigned {
-    SQUARES = 0,  // 12 bits: at most 9 a character
-    SLASHES = 12,
-    BAD = 19,
-    WHITE_PIECES = 26,
-    BLACK_PIECES = 33,
-    WHITE_PAWNS = 40,
-    BLACK_PAWNS = 47,
-    SET = 56,  // not a counter: read from the entry, never from the total
-};
-constexpr std::uint64_t COUNTER_MASK = 0x7F;  // each counter after SQUARES holds at most 71
-
-constexpr std::uint64_t counter(std::uint64_t total, Counter c) {
-    return total >> c & COUNTER_MASK;
+// The counts of sets read a rank a lane, where counting bits is one instruction (once inlined
+// into the function compiled for the target).
+[[gnu::always_inline]] inline PlacementCounts counted(const PlacementSets& sets) {
+    const std::uint64_t pawns = sets.pieces[index(Piece::Pawn)].bits;
+    const std::uint64_t white = sets.colors[0].bits, black = sets.colors[1].bits;
+    return {
+        {std::uint64_t(std::popcount(white)), std::uint64_t(std::popcount(black))},
+        {std::uint64_t(std::popcount(white & pawns)), std::uint64_t(std::popcount(black & pawns))}};
 }
 
-constexpr std::array<std::uint64_t, 256> make_placement_entries() {
-    std::array<std::uint64_t, 256> entry{};
-    for (unsigned ch = 0; ch < 256; ++ch)
-        entry[ch] = std::uint64_t(NO_PIECE) << SET |
-                    std::uint64_t(!(ch == '/' || (ch >= '0' && ch <= '9'))) << BAD;
-    for (unsigned d = 0; d <= 9; ++d) entry['0' + d] |= d;
-    entry[unsigned('/')] = std::uint64_t(GROUP_END) << SET | std::uint64_t(1) << SLASHES;
-    for (std::uint8_t p = 0; p < PIECE_KINDS; ++p)
-        for (const unsigned c : {0u, 1u}) {
-            const unsigned ch = std::uint8_t(fen_piece_char(Color(c), Piece(p)));
-            std::uint64_t e = std::uint64_t(c * PIECE_KINDS + p) << SET | 1;
-            e |= std::uint64_t(1) << (c ? BLACK_PIECES : WHITE_PIECES);
-            if (p == index(Piece::Pawn)) e |= std::uint64_t(1) << (c ? BLACK_PAWNS : WHITE_PAWNS);
-            entry[ch] = e;
-        }
-    return entry;
-}
-
-constexpr std::array<std::uint64_t, 256> PLACEMENT = make_placement_entries();
-
-// Rank 1 becomes rank 8 and rank 8 rank 1: the bytes of the set in reverse order.
-constexpr std::uint64_t turned_over(std::uint64_t set) {
-#if defined(__GNUC__)
-    return __builtin_bswap64(set);
+// The baseline vector units. AdvSIMD reads the placement a rank a lane; SSE2, which has no
+// byte shuffle for it, reads it a character at a time, as the reference does.
+struct Baseline {
+    using Vectors = simd::Width16;
+    static bool place(const char* text, std::size_t size, std::size_t end, PlacementSets& sets,
+                      PlacementCounts& counts) {
+#if defined(__aarch64__)
+        return read_ranks<Vectors>(text, size, end, sets) && (counts = counted(sets), true);
 #else
-    set = (set & 0x00FF00FF00FF00FFULL) << 8 | (set >> 8 & 0x00FF00FF00FF00FFULL);
-    set = (set & 0x0000FFFF0000FFFFULL) << 16 | (set >> 16 & 0x0000FFFF0000FFFFULL);
-    return set << 32 | set >> 32;
+        (void)size;
+        return read_placement_by_characters(text, text + end, sets, counts);
 #endif
-}
-
-// A load instead of a shift: the baseline's shift by a variable count takes three
-// instructions.
-constexpr std::array<std::uint64_t, 64> SQUARE_BITS = [] {
-    std::array<std::uint64_t, 64> t{};
-    for (unsigned sq = 0; sq < 64; ++sq) t[sq] = std::uint64_t(1) << sq;
-    return t;
-}();
-
-// Copied rather than value-initialised: g++ zeroes an array this size with `rep stos`.
-constexpr std::uint64_t NO_SETS[PLACEMENT_SETS] = {};
-
-// The placement field as read, before anything is known about the rest of the text.
-struct Placement {
-    std::array<BitBoard, PIECE_KINDS> pieces;
-    std::array<BitBoard, 2> colors;
-    std::uint64_t counts;  // the counters' totals
-    const char* stop;      // the space or the end of the text that ended the field
-    bool ok;
+    }
 };
 
-// Reads the first field, up to the first space, in one pass from the left. The count of
-// squares filled so far is the square itself, as if the first group were rank 1; the sets are
-// turned over at the end, which puts the first group on rank 8, and fewer than eight groups
-// fill the ranks from rank 1 upward, so the pieces then move down by the missing ranks. The
-// square counter runs through the groups
-// without resetting: every group is eight squares exactly when the slashes stand at squares
-// 8, 16, ... of the count and the counter ends at eight times the number of groups. An empty
-// group, a file past h, a ninth group and a stray character all fail that one test, and they
-// all are the same error.
-Placement read_placement(const char* p, const char* end) {
-    const void* space = std::memchr(p, ' ', std::size_t(end - p));
-    const char* const stop = space ? static_cast<const char*>(space) : end;
-    std::uint64_t sets[PLACEMENT_SETS];
-    std::memcpy(sets, NO_SETS, sizeof sets);
-    std::uint64_t counts = 0;
-    bool short_enough = std::size_t(stop - p) <= MAX_PLACEMENT;
-    const char* last = stop;
-    char kept[MAX_PLACEMENT];
-    if (!short_enough) {
-        // A zero fills no square and may stand anywhere, so a longer field can still pass;
-        // without its zeros it cannot be longer. Rare enough to pay for a copy.
-        std::size_t n = 0;
-        for (const char* q = p; q != stop && n <= MAX_PLACEMENT; ++q)
-            if (*q != '0') {
-                if (n < MAX_PLACEMENT) kept[n] = *q;
-                ++n;
-            }
-        short_enough = n <= MAX_PLACEMENT;
-        p = kept;
-        last = kept + (short_enough ? n : 0);
+#if defined(__x86_64__)
+#define MORVEK_AVX2 "avx2,bmi,bmi2,popcnt"
+struct Avx2 {
+    using Vectors = simd::Width32;
+    [[gnu::always_inline]] static inline bool place(const char* text, std::size_t size,
+                                                    std::size_t end, PlacementSets& sets,
+                                                    PlacementCounts& counts) {
+        return read_ranks<Vectors>(text, size, end, sets) && (counts = counted(sets), true);
     }
-    // Unrolled: the loop's own count and test cost as much as a character's work.
-    if (short_enough)
-#pragma GCC unroll 4
-        for (; p != last; ++p) {
-            const std::uint64_t e = PLACEMENT[std::uint8_t(*p)];
-            // A square counted past the board only ever belongs to a failing text, so it is
-            // folded back onto the board until the final test refuses it.
-            sets[e >> SET] |= SQUARE_BITS[counts & 63];
-            counts += e;
-        }
-    Placement out;
-    out.stop = stop;
-    out.counts = counts;
-    const std::uint64_t squares = counts & 0xFFF, slashes = counter(counts, SLASHES);
-    // The squares of counts 8, 16, ..., 8 * slashes: one each, so a misplaced slash cannot
-    // hide. No slash can stand past count 64 in a text that passes.
-    const std::uint64_t group_ends =
-        0x0101010101010100ULL & ((std::uint64_t(2) << (8 * (slashes & 7))) - 1);
-    out.ok = short_enough && !counter(counts, BAD) && slashes <= 7 &&
-             squares == 8 * (slashes + 1) && sets[GROUP_END] == group_ends;
-    const unsigned shift = unsigned(7 - (slashes & 7)) * 8;
-    // Turned over once a finished set, not once a set of the loop.
-    std::uint64_t white = 0, black = 0;
-    for (unsigned k = 0; k < PIECE_KINDS; ++k) {
-        out.pieces[k] = BitBoard{turned_over(sets[k] | sets[PIECE_KINDS + k]) >> shift};
-        white |= sets[k];
-        black |= sets[PIECE_KINDS + k];
+};
+#endif
+
+// The spaces among the last 32 bytes of a text of at least 32, bit i for byte size - 32 + i.
+template <class V>
+[[gnu::always_inline]] inline std::uint64_t tail_spaces(const char* text, std::size_t size) {
+    using Bytes = typename V::Bytes;
+    std::uint64_t spaces = 0;
+    for (unsigned at = 0; at < 32; at += sizeof(Bytes)) {
+        Bytes b;
+        simd::load(b, text + size - 32 + at);
+        spaces |= V::mask(Bytes(b == ' ')) << at;
     }
-    out.colors = {BitBoard{turned_over(white) >> shift}, BitBoard{turned_over(black) >> shift}};
-    return out;
+    return spaces;
 }
 
-// The pieces and pawns of each side come counted from the placement; every letter stands on a
-// square of its own, so the sets cannot overlap.
-bool side_is_sound(const Board& b, Color c, std::uint64_t pieces, std::uint64_t pawns) {
-    const BitBoard kings = b.colored_pieces(c, Piece::King);
-    return pieces <= 16 && kings.any() && !kings.more_than_one() && pawns <= 8 &&
-           (b.colored_pieces(c, Piece::Pawn) & BACK_RANKS).empty();
-}
-
-bool board_is_sound(const Board& b, std::uint64_t counts) {
-    if (!side_is_sound(b, Color::White, counter(counts, WHITE_PIECES),
-                       counter(counts, WHITE_PAWNS)) ||
-        !side_is_sound(b, Color::Black, counter(counts, BLACK_PIECES),
-                       counter(counts, BLACK_PAWNS)))
+// A clock field [p, end) of one to eight ASCII digits, read as one word: the eight bytes that
+// end the field (the caller's text has eight before `end`), those before the field cleared to
+// stand as leading zeros. A sign, a longer field or anything but digits answers false.
+[[gnu::always_inline]] inline bool read_digits(const char* p, const char* end, std::uint32_t max,
+                                               std::uint32_t& value) {
+    const std::size_t length = std::size_t(end - p);
+    if (length - 1 >= 8) return false;
+    std::uint64_t word;
+    std::memcpy(&word, end - 8, 8);
+    const std::uint64_t digits =
+        (word ^ 0x3030303030303030ULL) & (~std::uint64_t(0) << (8 * (8 - length)));
+    if ((digits & 0xF0F0F0F0F0F0F0F0ULL) |
+        ((digits + 0x0606060606060606ULL) & 0x1010101010101010ULL))
         return false;
-    // The side not to move may not be in check, and its king may not stand beside the other
-    // one (the side to move could take it). Both fail the same way, so one attack test,
-    // which counts the enemy king among the attackers, decides both.
-    const Color waiting = ~b.side_to_move;
-    return !square_attacked(b, b.king(waiting), b.side_to_move, b.occupied());
+    // Pairs of digits, then pairs of pairs, then the two halves, the first byte the most
+    // significant digit.
+    std::uint64_t v = (digits * (10 * 256 + 1)) >> 8 & 0x00FF00FF00FF00FFULL;
+    v = (v * (100 * 65536 + 1)) >> 16 & 0x0000FFFF0000FFFFULL;
+    value = std::uint32_t((v * (10000 * (std::uint64_t(1) << 32) + 1)) >> 32);
+    return value <= max;
 }
 
-// The end of the field that starts at `p`: the next space or the end of the text.
-const char* field_end(const char* p, const char* end) {
-    while (p != end && *p != ' ') ++p;  // fields after the first are a few bytes long
-    return p;
-}
+// Where the fields of a text of the usual shape end: the five spaces, all among its last 32
+// bytes, since the fields after the placement are short.
+struct Fields {
+    std::size_t ends[5];
+};
 
-// The en passant validity rule: the square the pawn left and the one it passed are empty, the
-// pawn stands beyond them, and every check on the side to move is one that this double push
-// can have given.
-bool en_passant_is_sound(const Board& b, File f) {
-    const Color us = b.side_to_move;
-    const EnPassant ep = en_passant_on(us, f);
-    const BitBoard occ = b.occupied();
-    if (occ.has(ep.origin) || occ.has(ep.target)) return false;
-    if (!b.colored_pieces(~us, Piece::Pawn).has(ep.victim)) return false;
-    const Square k = b.king(us);
-    for (const Square checker : b.checkers)
-        if (checker != ep.victim && !between(checker, k).has(ep.origin)) return false;
-    return true;
-}
-
-// The en passant field [p, end): "-", or the square behind the pawn that has just moved two.
-bool read_en_passant(Board& b, const char* p, const char* end) {
-    if (end - p == 1 && *p == '-') return true;
-    if (end - p != 2) return false;
-    const unsigned file = unsigned(std::uint8_t(p[0])) - 'a';
-    const char rank = rank_char(relative_rank(b.side_to_move, Rank::Sixth));
-    if (file > 7 || p[1] != rank || !en_passant_is_sound(b, File(file))) return false;
-    b.en_passant = File(file);
-    return true;
-}
-
-// A clock field from `p`: an optional "+" and one or more ASCII digits, no larger than `max`.
-// Returns the end of the field, or null when the field is not such a number.
-const char* read_number(const char* p, const char* end, unsigned max, unsigned& value) {
-    if (p != end && *p == '+') ++p;
-    const char* const digits = p;
-    unsigned v = 0;
-    for (; p != end && *p != ' '; ++p) {
-        const unsigned d = unsigned(std::uint8_t(*p)) - '0';
-        if (d > 9) return nullptr;
-        v = v * 10 + d;
-        if (v > max) return nullptr;
+template <class Path>
+[[gnu::always_inline]] inline bool find_fields(const char* text, std::size_t size, Fields& f) {
+    if (size < 32 || size > 96) return false;
+    std::uint64_t spaces = tail_spaces<typename Path::Vectors>(text, size);
+    for (std::size_t& end : f.ends) {
+        end = size - 32 + std::size_t(std::countr_zero(spaces));  // past the text when missing
+        spaces &= spaces - 1;
     }
-    if (p == digits) return nullptr;
-    value = v;
-    return p;
+    return !spaces && f.ends[4] < size;
 }
 
-// The steps of the reading in their order; the first to fail names the error. Every return
-// hands back the one result object, so that it is built in the caller's place.
-Result<Board, FenParseError> read(std::string_view text, CastlingLetters letters) {
-    using E = FenParseError;
-    const char* const end = text.data() + text.size();
-    const Placement placed = read_placement(text.data(), end);
-    const char* p = placed.stop;
-    // The side to move: one character, alone in its field.
-    const bool has_side = p != end;
-    const char side = has_side && p + 1 != end ? p[1] : '\0';
-    const bool side_ok = (side == 'w' || side == 'b') && (p + 2 == end || p[2] == ' ');
-    Result<Board, E> result = Board{placed.pieces,
-                                    placed.colors,
-                                    side == 'b' ? Color::Black : Color::White,
-                                    {},
-                                    std::nullopt,
-                                    0,
-                                    1,
-                                    {},
-                                    {},
-                                    0};
+// Everything after the placement and the side to move, in the board `b` that they fill; false
+// sends the text to the reference.
+template <class Path>
+[[gnu::always_inline]] inline bool read_rest(const char* t, std::size_t size, const Fields& f,
+                                             const PlacementCounts& counts, CastlingLetters letters,
+                                             Board& b) {
+    if (!side_is_sound(b, Color::White, counts.pieces[0], counts.pawns[0]) ||
+        !side_is_sound(b, Color::Black, counts.pieces[1], counts.pawns[1]) ||
+        !waiting_king_is_safe(b))
+        return false;
+    const CheckersAndPins cp = calculate_checkers_and_pins(b, b.side_to_move);
+    const BitBoard beyond_first = cp.checkers & BitBoard{cp.checkers.bits - 1};
+    if (beyond_first.more_than_one()) return false;  // three checkers or more
+    b.checkers = cp.checkers;
+    b.pinned = cp.pinned;
+
+    const auto rights = read_castling_field(t + f.ends[1] + 1, t + f.ends[2], letters, b);
+    if (!rights) return false;
+    b.castle_rights = *rights;
+    if (!read_en_passant(b, t + f.ends[2] + 1, t + f.ends[3])) return false;
+
+    std::uint32_t halfmove, fullmove;
+    if (!read_digits(t + f.ends[3] + 1, t + f.ends[4], 100, halfmove) ||
+        !read_digits(t + f.ends[4] + 1, t + size, 65535, fullmove) || fullmove == 0)
+        return false;
+    b.halfmove_clock = std::uint8_t(halfmove);
+    b.fullmove_number = std::uint16_t(fullmove);
+    return true;
+}
+
+// A text of the usual shape read whole, any other by the reference (or, for the tests that
+// hold each path to reading the usual texts itself, by nobody: an InvalidBoard that the
+// reference did not name). The record is written once, never zeroed first, and handed back as
+// the one result object, built in the caller's place.
+template <class Path, bool Alone = false>
+[[gnu::always_inline]] inline Result<Board, FenParseError> read(std::string_view text,
+                                                                CastlingLetters letters) {
+    const char* const t = text.data();
+    const std::size_t size = text.size();
+    Fields f;
+    const bool found = find_fields<Path>(t, size, f);
+    const char side = found ? t[f.ends[0] + 1] : 0;
+    Result<Board, FenParseError> result(
+        std::in_place, std::array<BitBoard, PIECE_KINDS>{}, std::array<BitBoard, 2>{},
+        side == 'b' ? Color::Black : Color::White, std::array<CastleRights, 2>{}, std::nullopt,
+        std::uint8_t(0), std::uint16_t(1), BitBoard{}, BitBoard{}, std::uint64_t(0));
     Board& b = result.value();
-    const auto first_error = [&]() -> std::optional<E> {
-        if (!placed.ok) return E::InvalidBoard;
-        if (!has_side) return E::MissingField;
-        if (!side_ok) return E::InvalidSideToMove;
-        if (!board_is_sound(b, placed.counts)) return E::InvalidBoard;
-        const CheckersAndPins cp = calculate_checkers_and_pins(b, b.side_to_move);
-        if (cp.checkers.count() > 2) return E::InvalidBoard;
-        b.checkers = cp.checkers;
-        b.pinned = cp.pinned;
-
-        // A field follows wherever the one before ended at a space.
-        p += 2;
-        if (p == end) return E::MissingField;
-        const char* q = field_end(++p, end);
-        // The module's reading tries the other letters only when the field is refused; what a
-        // second reading of the whole text would repeat up to this field is already done.
-        // The outermost rooks are found on the back ranks as written: a placement of fewer
-        // ranks is read as the letters say.
-        const bool all_ranks = counter(placed.counts, SLASHES) == 7;
-        const auto rights = read_castling_field(
-            p, q,
-            letters == CastlingLetters::Outermost && !all_ranks ? CastlingLetters::Either : letters,
-            b);
-        if (!rights) return E::InvalidCastlingRights;
-        b.castle_rights = *rights;
-
-        if (q == end) return E::MissingField;
-        p = q + 1;
-        q = field_end(p, end);
-        if (!read_en_passant(b, p, q)) return E::InvalidEnPassant;
-
-        if (q == end) return E::MissingField;
-        unsigned halfmove, fullmove;
-        q = read_number(q + 1, end, 100, halfmove);
-        if (!q) return E::InvalidHalfMoveClock;
-        b.halfmove_clock = std::uint8_t(halfmove);
-
-        if (q == end) return E::MissingField;
-        q = read_number(q + 1, end, 65535, fullmove);
-        if (!q || fullmove == 0) return E::InvalidFullmoveNumber;
-        b.fullmove_number = std::uint16_t(fullmove);
-
-        if (q != end) return E::TooManyFields;
-        return std::nullopt;
-    };
-    if (const auto error = first_error()) {
-        result = *error;
-        return result;
-    }
+    PlacementCounts counts;
+    PlacementSets sets{b.pieces, b.colors};
+    if (!found || f.ends[1] != f.ends[0] + 2 || (side != 'w' && side != 'b') ||
+        !Path::place(t, size, f.ends[0], sets, counts) ||
+        !read_rest<Path>(t, size, f, counts, letters, b))
+        result = Alone ? FenParseError::InvalidBoard : read_fen_reference(text, letters);
     return result;
 }
 
+Result<Board, FenParseError> read_baseline(std::string_view text, CastlingLetters letters) {
+    return read<Baseline>(text, letters);
+}
+
+Result<Board, FenParseError> read_baseline_alone(std::string_view text, CastlingLetters letters) {
+    return read<Baseline, true>(text, letters);
+}
+
+#if defined(__x86_64__)
+[[gnu::target(MORVEK_AVX2)]] Result<Board, FenParseError> read_avx2(std::string_view text,
+                                                                    CastlingLetters letters) {
+    return read<Avx2>(text, letters);
+}
+
+[[gnu::target(MORVEK_AVX2)]] Result<Board, FenParseError> read_avx2_alone(std::string_view text,
+                                                                          CastlingLetters letters) {
+    return read<Avx2, true>(text, letters);
+}
+
+bool has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") &&
+           __builtin_cpu_supports("popcnt");
+}
+#endif
+
+using Reader = Result<Board, FenParseError> (*)(std::string_view, CastlingLetters);
+
+// Each path's reading, and its reading alone, by FenPath.
+struct Way {
+    Reader whole, alone;
+};
+constexpr Way WAYS[] = {
+    {read_fen_reference, read_fen_reference},
+    {read_baseline, read_baseline_alone},
+#if defined(__x86_64__)
+    {read_avx2, read_avx2_alone},
+#endif
+};
+
+struct Paths {
+    FenPath list[3];
+    std::size_t count;
+};
+
+Paths find_paths() {
+#if defined(__x86_64__)
+    if (has_avx2()) return {{FenPath::Reference, FenPath::Baseline, FenPath::Avx2}, 3};
+#endif
+    return {{FenPath::Reference, FenPath::Baseline}, 2};
+}
+
+// Chosen while the library loads. Until then (another library's initialiser reading FEN) the
+// reading is the reference's: slower, never wrong.
+const Paths PATHS = find_paths();
+const FenPath CHOSEN = PATHS.list[PATHS.count - 1];
+Reader chosen_reader = read_fen_reference;
+const bool READER_CHOSEN = (chosen_reader = WAYS[unsigned(CHOSEN)].whole, true);
+
 }  // namespace
 
+std::string_view path_name(FenPath path) {
+    constexpr std::string_view names[] = {"reference", "baseline", "avx2"};
+    return names[unsigned(path)];
+}
+
+std::span<const FenPath> fen_paths() { return {PATHS.list, PATHS.count}; }
+
+FenPath chosen_fen_path() { return CHOSEN; }
+
+Result<Board, FenParseError> read_fen_on(FenPath path, std::string_view text,
+                                         CastlingLetters letters) {
+    return WAYS[unsigned(path)].whole(text, letters);
+}
+
+std::optional<Board> read_usual_on(FenPath path, std::string_view text, CastlingLetters letters) {
+    const auto read = WAYS[unsigned(path)].alone(text, letters);
+    if (!read) return std::nullopt;
+    return read.value();
+}
+
 Result<Board, FenParseError> from_fen(std::string_view text, bool file_letter_castling) {
-    return read(text,
-                file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
+    return chosen_reader(
+        text, file_letter_castling ? CastlingLetters::RookFiles : CastlingLetters::Standard);
 }
 
 Result<Board, FenParseError> read_fen(std::string_view text, CastlingLetters castling) {
-    return read(text, castling);
+    return chosen_reader(text, castling);
 }
 
 }  // namespace chess

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace chess {
 
@@ -193,6 +194,10 @@ class [[nodiscard]] Result {
   public:
     constexpr Result(const T& value) : value_(value), ok_(true) {}
     constexpr Result(const E& error) : error_(error), ok_(false) {}
+    // A value built in place from its fields, with no copy of a finished one.
+    template <class... Fields>
+    constexpr explicit Result(std::in_place_t, Fields&&... fields)
+        : value_{std::forward<Fields>(fields)...}, ok_(true) {}
     constexpr bool ok() const { return ok_; }
     constexpr explicit operator bool() const { return ok_; }
     constexpr const T& value() const { return value_; }

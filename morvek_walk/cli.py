@@ -59,17 +59,39 @@ EPILOG = (
 
 
 # --- options, each checked as it is read --------------------------------------------------------
-# The type functions raise UsageError, which argparse lets through untouched: it would print its
-# usage text and exit on its own errors, so those become UsageErrors too.
+# argparse would print its usage text and exit on its own errors: they become UsageErrors. The
+# checks' UsageErrors are ValueErrors too, which argparse would take for its own "invalid
+# value", so they pass through it wrapped.
+class _Refused(Exception):
+    pass
+
+
 class _Parser(argparse.ArgumentParser):
     def error(self, message: str) -> NoReturn:
         raise UsageError(message)
 
+    def parse_args(self, args: Any = None, namespace: Any = None) -> Any:
+        try:
+            return super().parse_args(args, namespace)
+        except _Refused as refused:
+            raise refused.args[0] from None
+
+
+def _checked(check: Any) -> Any:
+    def convert(text: str) -> Any:
+        try:
+            return check(text)
+        except UsageError as error:
+            raise _Refused(error) from None
+
+    return convert
+
 
 def _whole(low: int, high: Optional[int], what: str) -> Any:
-    return lambda text: options.whole(text, low, high, what)
+    return _checked(lambda text: options.whole(text, low, high, what))
 
 
+@_checked
 def _output(path: str) -> str:
     format_of(path)
     return path
@@ -77,7 +99,7 @@ def _output(path: str) -> str:
 
 def _names(check: Any) -> Any:
     """A check of a list, for an option that takes it comma-separated."""
-    return lambda text: check(name.strip() for name in text.split(",") if name.strip())
+    return _checked(lambda text: check(name.strip() for name in text.split(",") if name.strip()))
 
 
 def parser() -> argparse.ArgumentParser:
@@ -106,13 +128,13 @@ def parser() -> argparse.ArgumentParser:
     ap.add_argument(
         "--dask",
         metavar="ADDRESS",
-        type=dask_address,
+        type=_checked(dask_address),
         help="a Dask scheduler's address (tcp://host:8786), or local:N for a cluster of N "
         "worker processes on this machine",
     )
     ap.add_argument(
         "--dask-timeout",
-        type=lambda text: options.seconds(text, "--dask-timeout"),
+        type=_checked(lambda text: options.seconds(text, "--dask-timeout")),
         default=5.0,
         metavar="SECONDS",
         help="how long to wait for the scheduler, and for a worker when the cluster has none "
@@ -134,7 +156,7 @@ def parser() -> argparse.ArgumentParser:
     )
     ap.add_argument(
         "--where",
-        type=lambda text: options.conditions([text])[0],
+        type=_checked(lambda text: options.conditions([text])[0]),
         action="append",
         default=[],
         metavar="CONDITION",
@@ -152,7 +174,7 @@ def parser() -> argparse.ArgumentParser:
     ap.add_argument(
         "--encoding",
         metavar="NAME",
-        type=options.encoding,
+        type=_checked(options.encoding),
         help="the inputs' text encoding (default: UTF-8, keeping bytes that are not "
         "UTF-8 in tags and comments as \\xNN escapes)",
     )
@@ -208,7 +230,8 @@ class Walk:
         columns = args.columns or tuple(COLUMN_NAMES)
         names = [name for name in COLUMN_NAMES if name in columns] + list(args.tags)
         schema = _native.Stream((), columns, args.tags)
-        self.rows = Rows(args.output, inputs, names, schema)
+        self.rows = Rows(args.output, names, schema)
+        self.rows.open(inputs)
         if sys.stderr.isatty() and not args.quiet:
             if missing := missing_extras(zstd_readable()):
                 self.progress.say(
@@ -252,7 +275,7 @@ class Walk:
         signal.signal(signal.SIGTERM, signal.SIG_IGN)
         self.progress.close()
         if self.rows is None:
-            return ""
+            return "; no output kept"
         self.rows.discard()
         if self.rows.stream:
             return f"; {self.rows.where()} holds the rows of those games"

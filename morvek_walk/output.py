@@ -254,21 +254,29 @@ class Rows:
     """Where each chunk's rows go, in the format the output's name asks for. `names` are the
     columns' names; `schema` an object with the Arrow schema of the rows."""
 
-    def __init__(self, path: str, inputs: list[str], names: list[str], schema: Any) -> None:
+    def __init__(self, path: str, names: list[str], schema: Any) -> None:
+        self.path = path
+        self.names = names
         self.format: Format = format_of(path) if path != "-" else CSV
         check_writable(self.format)
         self.schema = schema
-        self.output: Any = Folder(path, inputs) if self.format is DATASET else Output(path, inputs)
+        self.output: Any = None
         self.parquet: Any = None
+
+    def open(self, inputs: list[str]) -> None:
+        """The output made, refused where it is one of `inputs`; its header written."""
+        self.output = (
+            Folder(self.path, inputs) if self.format is DATASET else Output(self.path, inputs)
+        )
         if self.format.form == "table":
             import pyarrow as pa
             import pyarrow.parquet as pq
 
             self.parquet = pq.ParquetWriter(
-                self.output.file, pa.schema(schema), **parquet_options()
+                self.output.file, pa.schema(self.schema), **parquet_options()
             )
         elif self.format is not DATASET:
-            self.output.write(header(self.format.form, names))
+            self.output.write(header(self.format.form, self.names))
 
     @property
     def folder(self) -> Optional[str]:
@@ -277,7 +285,7 @@ class Rows:
 
     @property
     def stream(self) -> bool:
-        return bool(self.output.stream)
+        return self.output is not None and bool(self.output.stream)
 
     def take(self, data: Any) -> None:
         if self.parquet is not None:
@@ -307,7 +315,8 @@ class Rows:
         )
 
     def discard(self) -> None:
-        self.output.discard()
+        if self.output is not None:
+            self.output.discard()
 
     def where(self) -> str:
-        return str(self.output.where())
+        return str(self.output.where()) if self.output is not None else self.path

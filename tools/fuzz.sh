@@ -12,7 +12,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MORVEK_FUZZ_DIR:-$root/build-fuzz}
-targets=(fen uci_move normalize_san services walk)
+targets=(fen uci_move normalize_san services walk fen_baseline fen_avx2)
 
 # A compiler fits when it links a C++20 fuzzer with both sanitizers: clang, with the libFuzzer
 # and sanitizer runtimes installed, which Debian packages apart from the compiler.
