@@ -41,6 +41,9 @@ class Walk:
         if self._read:
             raise ValueError("a walk is read once: call walk() again")
         self._read = True
+        return self._batches()
+
+    def _batches(self) -> Iterator[Any]:
         work = Reading(self._inputs).chunks(self._chunk)
         results = (
             run_dask(self._dask, self._dask_timeout, work, self._options)

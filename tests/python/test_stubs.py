@@ -108,6 +108,13 @@ assert_type(mb.san_to_uci(san="Nf3", fen=fen), str)
 assert_type(mb.see_move(fen, "e2e4"), int)
 assert_type(attackers(fen, sq="f3", color="white"), list[str])
 assert_type(mb.piece_list(fen), list[tuple[str, str, str]])
+
+import morvek_walk
+
+walked = morvek_walk.walk("games/", columns=["fen", "san"], tags=["White"], where=["WhiteElo>2000"])
+assert_type(walked, morvek_walk.Walk)
+assert_type(walked.problems, list[tuple[str, int, int, str, str, str]])
+assert_type(walked.games, int)
 """
 
 # Each wrong line names the error code that mypy must report for it, and no other line may
@@ -126,6 +133,8 @@ red = mb.side_to_move(fen) == "red"  # expect: comparison-overlap
 square, letter = mb.piece_list(fen)[0]  # expect: misc
 total = mb.see_move(fen, "e2e4") + "cp"  # expect: operator
 mb.perft(fen, 3)  # expect: attr-defined
+import morvek_walk
+morvek_walk.walk("games/", jobs="2")  # expect: arg-type
 """
 EXPECTED = re.compile(r"#\s*expect:\s*([a-z-]+)")
 REPORTED = re.compile(r"^(?P<file>.+?):(?P<line>\d+): error: .*\[(?P<code>[a-z-]+)\]$")
@@ -190,5 +199,5 @@ def test_mypy_reports_each_wrong_call(mypy_errors):
         for number, line in enumerate(REJECTED.splitlines(), start=1)
         if EXPECTED.search(line)
     ]
-    assert len(expected) == 10
+    assert len(expected) == 11
     assert sorted(mypy_errors["rejected.py"]) == expected

@@ -565,6 +565,13 @@ FAILURES = [
         "morvek-walk: error: the output {dir}/out.feather names a format",
     ),
     pytest.param(
+        "dataset-with-a-damaged-input",
+        ["{input}", "{dir}/flipped.pgn.gz", "-o", "{dir}/moves/"],
+        2,
+        "morvek-walk: cannot read {dir}/flipped.pgn.gz",
+        marks=needs_pyarrow,
+    ),
+    pytest.param(
         "output-folder-exists",
         ["{input}", "-o", "{dir}/empty/"],
         2,
@@ -638,7 +645,7 @@ def test_failure_is_one_line_and_touches_nothing(tmp_path, case, arguments, stat
         whole = zstd_compress((SAMPLE / "standard.pgn").read_bytes())
         (tmp_path / "cut.pgn.zst").write_bytes(whole[: len(whole) // 2])
     (tmp_path / "empty").mkdir()
-    before = {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()}
+    before = tree(tmp_path)
     # A server that takes connections and never says a word.
     with socket.create_server(("127.0.0.1", 0)) as silent:
         fill = {
@@ -651,7 +658,12 @@ def test_failure_is_one_line_and_touches_nothing(tmp_path, case, arguments, stat
     assert got == status
     assert errors[0].startswith(line.format(**fill)), errors
     assert len(errors) == 1
-    assert {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()} == before
+    assert tree(tmp_path) == before
+
+
+def tree(folder):
+    """Every file's bytes and every folder, hidden ones too."""
+    return {p: p.read_bytes() if p.is_file() else None for p in folder.rglob("*")}
 
 
 # --- outputs that are not regular files, and regular ones behind links -------------------------
@@ -864,8 +876,17 @@ def cluster_command(*argv):
 
 
 @needs_dask
-@pytest.mark.parametrize("case", ["every-node-has-it", "scheduler-lacks-it", "no-workers"])
-def test_walk_on_a_cluster_of_separate_processes(one_process, case):
+@pytest.mark.parametrize(
+    "case",
+    [
+        "every-node-has-it",
+        "scheduler-lacks-it",
+        "no-workers",
+        pytest.param("parquet-dataset", marks=needs_pyarrow),
+    ],
+)
+def test_walk_on_a_cluster_of_separate_processes(tmp_path, one_process, case):
+    """A dataset's parts are written by the workers, and the folder appears whole."""
     scheduler_has_module = case != "scheduler-lacks-it"
     port = free_port()
     address = f"tcp://127.0.0.1:{port}"
@@ -893,6 +914,7 @@ def test_walk_on_a_cluster_of_separate_processes(one_process, case):
             "--chunk",
             "400",
             "examples/games",
+            *(["-o", f"{tmp_path}/moves/"] if case == "parquet-dataset" else []),
             timeout=120,
         )
     finally:
@@ -906,6 +928,18 @@ def test_walk_on_a_cluster_of_separate_processes(one_process, case):
     if case == "every-node-has-it":
         assert status == 0, errors
         assert text == one_process[0]
+    elif case == "parquet-dataset":
+        import pyarrow.csv
+        import pyarrow.dataset
+
+        assert status == 0, errors
+        assert [p.name for p in tmp_path.iterdir()] == ["moves"]
+        parts = sorted(p.name for p in (tmp_path / "moves").iterdir())
+        assert len(parts) > 2 and parts[0] == "part-00000000.parquet"
+        dataset = pyarrow.dataset.dataset(tmp_path / "moves").to_table()
+        written = pyarrow.csv.read_csv(io.BytesIO(one_process[0].encode()))
+        names = ["source", "game", "ply", "fen", "san"]
+        assert dataset.select(names).to_pylist() == written.select(names).to_pylist()
     elif case == "no-workers":
         assert (status, errors) == (
             2,

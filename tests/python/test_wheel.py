@@ -31,7 +31,11 @@ def test_wheel_holds_the_module_its_stubs_and_the_walker_only(distribution):
         and "__pycache__" not in f.parts
         and f.parts[0] != ".."
     }
-    walker = {f"morvek_walk/{p.name}" for p in (ROOT / "morvek_walk").glob("*.py")}
+    walker = {
+        f"morvek_walk/{p.name}"
+        for p in (ROOT / "morvek_walk").iterdir()
+        if p.suffix in (".py", ".pyi") or p.name == "py.typed"
+    }
     assert (
         payload
         == {
@@ -45,12 +49,15 @@ def test_wheel_holds_the_module_its_stubs_and_the_walker_only(distribution):
     assert [
         (e.name, e.value) for e in distribution.entry_points if e.group == "console_scripts"
     ] == [("morvek-walk", "morvek_walk.cli:run")]
-    extra = [r for r in distribution.requires or [] if 'extra == "walk"' in r]
-    assert {r.split(";")[0].split(">")[0].strip() for r in extra} == {
-        "dask[distributed]",
-        "tqdm",
-        "zstandard",
+    extras = {
+        name: {
+            r.split(";")[0].split(">")[0].strip()
+            for r in distribution.requires or []
+            if f'extra == "{name}"' in r
+        }
+        for name in ("walk", "parquet")
     }
+    assert extras == {"walk": {"dask[distributed]", "tqdm", "zstandard"}, "parquet": {"pyarrow"}}
 
 
 def test_wheel_is_named_for_the_stable_abi_of_3_9_and_manylinux2014(distribution):
