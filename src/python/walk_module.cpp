@@ -644,6 +644,10 @@ int stream_next(ArrowArrayStream* stream, ArrowArray* out) {
             text && PyUnicode_Check(text.get()) ? utf8_text(text.get()) : std::nullopt;
         PyErr_Clear();
         data->error = message ? std::string(*message) : std::string("the walk failed");
+        // Ctrl-C cannot pass through the consumer's C code as itself: it is raised again at
+        // the interpreter's next check, once the consumer has returned with the error.
+        if (type && PyErr_GivenExceptionMatches(type, PyExc_KeyboardInterrupt))
+            PyErr_SetInterrupt();
         Py_XDECREF(type);
         Py_XDECREF(value);
         Py_XDECREF(traceback);
