@@ -11,11 +11,10 @@ of the input.
 from __future__ import annotations
 
 import argparse
-import contextlib
 import os
 import signal
 import sys
-from typing import Any, Iterator, NoReturn, Optional
+from typing import Any, NoReturn, Optional
 
 from . import __version__, _native, options
 from .failures import (
@@ -26,6 +25,8 @@ from .failures import (
     Failure,
     Interrupted,
     UsageError,
+    interrupt,
+    signals_held,
 )
 from .formats import format_of
 from .inputs import SUFFIXES, Reading, pgn_files, size_of, zstd_readable
@@ -190,32 +191,6 @@ def parser() -> argparse.ArgumentParser:
 
 
 # --- the walk -------------------------------------------------------------------------------------
-class _Interruption:
-    # Ctrl-C and SIGTERM wait while a chunk's rows are written and counted, so that a stream
-    # holds whole games only and the counts say exactly which. Blocking the signals would not
-    # do: the kernel hands them to any thread, a pool's own among them.
-    held = False
-    pending = False
-
-
-def _interrupt(signum: int, frame: Any) -> None:
-    if _Interruption.held:
-        _Interruption.pending = True
-        return
-    raise Interrupted()
-
-
-@contextlib.contextmanager
-def signals_held() -> Iterator[None]:
-    _Interruption.held = True
-    try:
-        yield
-    finally:
-        _Interruption.held = False
-        if _Interruption.pending:
-            raise Interrupted()
-
-
 class Walk:
     """One run of the command: what it has written so far and where."""
 
@@ -284,8 +259,8 @@ class Walk:
 
 def main(argv: Optional[list[str]] = None) -> int:
     """The command; returns its exit status. Every failure ends here, as one line."""
-    signal.signal(signal.SIGINT, _interrupt)
-    signal.signal(signal.SIGTERM, _interrupt)
+    signal.signal(signal.SIGINT, interrupt)
+    signal.signal(signal.SIGTERM, interrupt)
     walk = Walk()
     interrupted = False
     try:

@@ -4,6 +4,9 @@ classes, each also a subclass of the built-in error a caller would catch."""
 
 from __future__ import annotations
 
+import contextlib
+from typing import Any, Iterator
+
 EXIT_ALL_WALKED, EXIT_SKIPPED, EXIT_FAILED, EXIT_BUG, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
 
 
@@ -33,3 +36,33 @@ class Interrupted(Exception):
     """Ctrl-C or SIGTERM."""
 
     status = EXIT_INTERRUPTED
+
+
+class _Interruption:
+    # Ctrl-C and SIGTERM wait while a chunk's rows are written and counted, so that a stream
+    # holds whole games only and the counts say exactly which, and while a thread starts (an
+    # exception between its start and its first step leaves the thread a stale entry that it
+    # complains of). Blocking the signals would not do: the kernel hands them to any thread, a
+    # pool's own among them.
+    held = 0  # how deep in signals_held() the main thread is
+    pending = False
+
+
+def interrupt(signum: int, frame: Any) -> None:
+    """The command's handler of SIGINT and SIGTERM."""
+    if _Interruption.held:
+        _Interruption.pending = True
+        return
+    raise Interrupted()
+
+
+@contextlib.contextmanager
+def signals_held() -> Iterator[None]:
+    _Interruption.held += 1
+    try:
+        yield
+    finally:
+        _Interruption.held -= 1
+        if _Interruption.pending and not _Interruption.held:
+            _Interruption.pending = False
+            raise Interrupted()

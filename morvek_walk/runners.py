@@ -11,7 +11,7 @@ import time
 from collections import deque
 from typing import Any, Callable, Iterator, Optional
 
-from .failures import ClusterError, UsageError
+from .failures import ClusterError, UsageError, signals_held
 from .inputs import Chunk
 from .walk import ChunkResult, WalkOptions, walk_chunk
 
@@ -39,6 +39,11 @@ def in_order(
         yield wait(pending.popleft())
 
 
+def _submit(pool: Any, chunk: Chunk, options: WalkOptions) -> Any:
+    with signals_held():  # the pool may start a thread
+        return pool.submit(walk_chunk, *chunk, options)
+
+
 def run_threads(jobs: int, work: Work, options: WalkOptions) -> Iterator[ChunkResult]:
     if jobs == 1:
         for chunk in work:
@@ -48,7 +53,7 @@ def run_threads(jobs: int, work: Work, options: WalkOptions) -> Iterator[ChunkRe
 
     pool = concurrent.futures.ThreadPoolExecutor(jobs, thread_name_prefix="walk")
     try:
-        yield from in_order(lambda chunk: pool.submit(walk_chunk, *chunk, options), work, 2 * jobs)
+        yield from in_order(lambda chunk: _submit(pool, chunk, options), work, 2 * jobs)
     finally:
         pool.shutdown(wait=True, cancel_futures=True)
 
