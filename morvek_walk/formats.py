@@ -9,6 +9,7 @@ from __future__ import annotations
 import os
 from typing import Any, Callable, NamedTuple, Optional
 
+from ._native import COLUMNS as COLUMN_NAMES
 from .failures import UsageError
 
 
@@ -117,10 +118,17 @@ def compress(form: str, data: bytes) -> bytes:
 
 
 # --- the Parquet side ---------------------------------------------------------------------------
-def parquet_options() -> dict[str, Any]:
-    """Every Parquet file the walker writes: zstd-compressed, dictionaries only for the columns
-    whose texts repeat (a FEN or a clock rarely does)."""
-    return {"compression": "zstd", "compression_level": 3}
+# Texts that repeat within a chunk: a dictionary makes them small. A FEN rarely repeats, and a
+# dictionary tried on it costs the writer a third of its time for nothing.
+REPEATING = ("source", "uci", "san", "result")
+
+
+def parquet_options(names: list[str]) -> dict[str, Any]:
+    """Every Parquet file the walker writes: zstd-compressed at the level that costs least (the
+    next ones make it 2 % smaller for half as much time again), dictionaries for the texts that
+    repeat and the tags."""
+    dictionary = [n for n in names if n in REPEATING or n not in COLUMN_NAMES]
+    return {"compression": "zstd", "compression_level": 1, "use_dictionary": dictionary}
 
 
 def write_part(batch: Any, folder: str, index: int) -> None:
@@ -131,7 +139,9 @@ def write_part(batch: Any, folder: str, index: int) -> None:
     import pyarrow.parquet as pq
 
     table = pa.Table.from_batches([pa.record_batch(batch)])
-    pq.write_table(table, os.path.join(folder, part_name(index)), **parquet_options())
+    pq.write_table(
+        table, os.path.join(folder, part_name(index)), **parquet_options(table.column_names)
+    )
 
 
 def part_name(index: int) -> str:

@@ -273,7 +273,7 @@ class Rows:
             import pyarrow.parquet as pq
 
             self.parquet = pq.ParquetWriter(
-                self.output.file, pa.schema(self.schema), **parquet_options()
+                self.output.file, pa.schema(self.schema), **parquet_options(self.names)
             )
         elif self.format is not DATASET:
             self.output.write(header(self.format.form, self.names))
@@ -311,7 +311,7 @@ class Rows:
         pq.write_table(
             pa.schema(self.schema).empty_table(),
             os.path.join(folder, "part-00000000.parquet"),
-            **parquet_options(),
+            **parquet_options(self.names),
         )
 
     def discard(self) -> None:
