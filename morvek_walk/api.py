@@ -44,11 +44,11 @@ class Walk:
         return self._batches()
 
     def _batches(self) -> Iterator[Any]:
-        work = Reading(self._inputs).chunks(self._chunk)
+        reading = Reading(self._inputs)
         results = (
-            run_dask(self._dask, self._dask_timeout, work, self._options)
+            run_dask(self._dask, self._dask_timeout, reading, self._chunk, self._options)
             if self._dask
-            else run_threads(self._jobs, work, self._options)
+            else run_threads(self._jobs, reading.chunks(self._chunk), self._options)
         )
         try:
             for result in results:

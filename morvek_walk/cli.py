@@ -219,7 +219,6 @@ class Walk:
         # A cluster's task costs its client about a millisecond: larger chunks keep that small
         # beside the walk.
         moves = args.chunk or (20000 if not args.dask else 200000)
-        work = reading.chunks(moves)
         walk_options = WalkOptions(
             args.tags,
             args.encoding,
@@ -229,9 +228,9 @@ class Walk:
             self.rows.folder,
         )
         results = (
-            run_dask(args.dask, args.dask_timeout, work, walk_options)
+            run_dask(args.dask, args.dask_timeout, reading, moves, walk_options)
             if args.dask
-            else run_threads(args.jobs, work, walk_options)
+            else run_threads(args.jobs, reading.chunks(moves), walk_options)
         )
         try:
             for result in results:

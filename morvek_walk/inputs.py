@@ -197,10 +197,28 @@ def size_of(paths: list[str]) -> Optional[int]:
 
 
 class Chunk(NamedTuple):
-    data: bytes  # whole games as the input holds them, decompressed
+    # Whole games as the input holds them, decompressed; or None, and they are to be read from
+    # `span`: (the input's real path, begin, end) in a file stored as it is read.
+    data: Optional[bytes]
     source: str  # the input's name as given
     first_game: int  # the number of the first of them in their input, from 1
     index: int  # the chunk's place in the walk, from 0
+    span: Optional[tuple[str, int, int]] = None
+
+
+def read_span(span: tuple[str, int, int]) -> bytes:
+    """A chunk's bytes, read where they stand (by a worker, perhaps on another machine that
+    sees the same file)."""
+    path, begin, end = span
+    try:
+        with open(path, "rb") as file:
+            file.seek(begin)
+            data = file.read(end - begin)
+    except OSError as error:
+        raise InputError(f"cannot read {path}: {error.strerror or error}") from None
+    if len(data) != end - begin:
+        raise InputError(f"cannot read {path}: it changed while it was walked")
+    return data
 
 
 class Reading:
@@ -229,16 +247,27 @@ class Reading:
             self.current.close()
             self.current = None
 
-    def chunks(self, moves: int) -> Iterator[Chunk]:
+    def chunks(self, moves: int, by_place: bool = False) -> Iterator[Chunk]:
         """The games of every input in chunks of whole games, about `moves` moves each: the
-        native splitter finds where games begin, and that is all this process does of them."""
+        native splitter finds where games begin, and that is all this process does of them.
+        `by_place`: a stored uncompressed file's chunks go as their place in it, for workers
+        that read the file themselves."""
         index = 0
         for path in self.paths:
-            splitter = _native.Splitter(moves)
-            for data in self.blocks(path):
-                for games, first in splitter.feed(data):
+            spans = by_place and path != "-" and not compression_of(path)
+            real = os.path.realpath(path) if spans else path
+            splitter = _native.Splitter(moves, ranges=spans)
+            for found in self._split(path, splitter):
+                if spans:
+                    games, first, begin, end = found
+                    span = (real, begin, end) if games is None else None
+                    yield Chunk(games, path, first, index, span)
+                else:
+                    games, first = found
                     yield Chunk(games, path, first, index)
-                    index += 1
-            for games, first in splitter.finish():
-                yield Chunk(games, path, first, index)
                 index += 1
+
+    def _split(self, path: str, splitter: Any) -> Iterator[Any]:
+        for data in self.blocks(path):
+            yield from splitter.feed(data)
+        yield from splitter.finish()

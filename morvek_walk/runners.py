@@ -12,7 +12,7 @@ from collections import deque
 from typing import Any, Callable, Iterator, Optional
 
 from .failures import ClusterError, UsageError, signals_held
-from .inputs import Chunk
+from .inputs import Chunk, Reading
 from .walk import ChunkResult, WalkOptions, walk_chunk
 
 Work = Iterator[Chunk]
@@ -114,8 +114,11 @@ def _bounded(step: Callable[[], Any], seconds: float, failure: str) -> Any:
 
 
 def run_dask(
-    address: str, timeout: float, work: Work, options: WalkOptions
+    address: str, timeout: float, reading: Reading, moves: int, options: WalkOptions
 ) -> Iterator[ChunkResult]:
+    """The chunks on a Dask cluster. A stored uncompressed file goes to the workers as places in
+    it, which they read themselves (a cluster's nodes see the same files): this process only
+    finds where games begin."""
     try:
         from dask.distributed import Client, LocalCluster
     except ImportError:
@@ -167,7 +170,7 @@ def run_dask(
         # pure=False: two equal chunks (two copies of a file) are still two tasks.
         yield from in_order(
             lambda chunk: client.submit(walk_chunk, *chunk, options, pure=False),
-            work,
+            reading.chunks(moves, by_place=True),
             4 * slots,
             lambda future: _result(client, future, address, timeout),
         )

@@ -9,6 +9,7 @@ from typing import Any, NamedTuple, Optional
 
 from . import _native
 from .formats import compress, write_part
+from .inputs import read_span
 
 # Every column, with what --help says of it; --tags adds one column a tag after these.
 COLUMNS = [
@@ -56,10 +57,18 @@ class ChunkResult(NamedTuple):
 
 
 def walk_chunk(
-    data: bytes, source: str, first_game: int, index: int, options: WalkOptions
+    data: Optional[bytes],
+    source: str,
+    first_game: int,
+    index: int,
+    span: Optional[tuple[str, int, int]],
+    options: WalkOptions,
 ) -> ChunkResult:
-    """The rows of the whole games in `data`, numbered from `first_game`, in the options' form;
-    `index` is the chunk's place in the walk."""
+    """The rows of the whole games in `data` (or read from `span` when it is None), numbered
+    from `first_game`, in the options' form; `index` is the chunk's place in the walk."""
+    if data is None:
+        assert span is not None
+        data = read_span(span)
     if options.encoding is not None:
         # The walk reads UTF-8; an encoding that keeps ASCII as it is splits the same way.
         data = data.decode(options.encoding, "replace").encode("utf-8")

@@ -20,10 +20,12 @@ constexpr std::size_t LARGE = std::size_t(8) << 20;
 
 }  // namespace
 
-Splitter::Splitter(std::uint64_t chunk_moves, std::size_t chunk_bytes, std::size_t longest_game)
+Splitter::Splitter(std::uint64_t chunk_moves, std::size_t chunk_bytes, std::size_t longest_game,
+                   bool keep_verbatim)
     : chunk_moves_(std::max<std::uint64_t>(chunk_moves, 1)),
       chunk_bytes_(chunk_bytes),
-      longest_game_(longest_game) {}
+      longest_game_(longest_game),
+      keep_verbatim_(keep_verbatim) {}
 
 // The byte-order mark is taken off the input's start, and put back on the first chunk; the
 // walk takes it off again.
@@ -36,6 +38,7 @@ bool Splitter::open(bool final) {
     if (head(pending_, BYTE_ORDER_MARK.size()) == BYTE_ORDER_MARK) {
         pending_.erase(0, BYTE_ORDER_MARK.size());
         byte_order_ = true;
+        mark_ = BYTE_ORDER_MARK.size();
     }
     return true;
 }
@@ -138,12 +141,18 @@ void Splitter::emit(std::size_t end, std::vector<Chunk>& out) {
     const std::size_t count = end - base_;
     if (number_ > first_) {
         Chunk chunk{std::string(), first_};
-        chunk.bytes.reserve(count + (byte_order_ ? BYTE_ORDER_MARK.size() : 0));
-        if (byte_order_) chunk.bytes += BYTE_ORDER_MARK;
-        chunk.bytes.append(pending_.data(), count);
+        chunk.verbatim = !altered_;
+        chunk.begin = byte_order_ ? 0 : base_ + mark_;
+        chunk.end = base_ + mark_ + count;
+        if (keep_verbatim_ || !chunk.verbatim) {
+            chunk.bytes.reserve(count + (byte_order_ ? BYTE_ORDER_MARK.size() : 0));
+            if (byte_order_) chunk.bytes += BYTE_ORDER_MARK;
+            chunk.bytes.append(pending_.data(), count);
+        }
         out.push_back(std::move(chunk));
         byte_order_ = false;
     }
+    if (count) altered_ = false;
     drop(count);
     first_ = number_;
     moves_ = 0;
@@ -192,6 +201,7 @@ void Splitter::forget_between_games(std::vector<Chunk>& out) {
         drop(at - 1);
         pending_[0] = space;
         byte_order_ = false;
+        altered_ = true;
     }
     last_end_ = base_;
     if (!tokens_.reading_tag())

@@ -26,6 +26,11 @@ namespace pgn {
 struct Chunk {
     std::string bytes;
     std::uint64_t first_game;  // the number of its first game in the input, from 1
+    // Where its bytes stand in the input, when they are the input's as they stand there (all
+    // but a cut game's chunk and one after a long stretch between games): a reader of the
+    // input itself can take them from there. Without kept bytes, such a chunk's are left out.
+    std::uint64_t begin = 0, end = 0;
+    bool verbatim = false;
 };
 
 // A chunk is handed on at the end of the game that brings it to this size, whatever its moves.
@@ -34,7 +39,7 @@ constexpr std::size_t CHUNK_BYTES = std::size_t(4) << 20;
 class Splitter {
   public:
     explicit Splitter(std::uint64_t chunk_moves, std::size_t chunk_bytes = CHUNK_BYTES,
-                      std::size_t longest_game = LONGEST_GAME);
+                      std::size_t longest_game = LONGEST_GAME, bool keep_verbatim = true);
 
     // Appends to `out` the chunks that the input so far completes.
     void feed(std::string_view bytes, std::vector<Chunk>& out);
@@ -56,6 +61,7 @@ class Splitter {
     const std::uint64_t chunk_moves_;
     const std::size_t chunk_bytes_;
     const std::size_t longest_game_;
+    const bool keep_verbatim_;
 
     std::string pending_;   // the input from the start of the chunk being gathered
     std::size_t base_ = 0;  // the place of pending_'s first byte in the input
@@ -63,6 +69,8 @@ class Splitter {
     GameState game_;
     bool opened_ = false;      // the byte-order mark has been looked for
     bool byte_order_ = false;  // and found: the first chunk is handed on with it
+    std::size_t mark_ = 0;     // the byte-order mark's size, taken off the input's start
+    bool altered_ = false;     // pending_'s first byte stands for what was between games
     // Places in the input (pending_ holds them from base_ on).
     std::size_t game_start_ = 0;  // the unfinished game's first token, once it has one
     std::size_t shown_end_ = 0;   // and the end of its last token within the bound

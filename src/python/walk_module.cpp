@@ -71,20 +71,28 @@ bool bytes_argument(PyObject* object, const char* what, std::string_view& out) {
     return true;
 }
 
-// [(bytes, first game number)] of the chunks.
-PyObject* chunk_list(std::vector<pgn::Chunk>& chunks) {
+// [(bytes, first game number)] of the chunks; with `ranges`, [(bytes or None, first game
+// number, begin, end)], None for a chunk whose bytes stand in the input from begin to end.
+PyObject* chunk_list(std::vector<pgn::Chunk>& chunks, bool ranges) {
     PyRef list = PyRef::steal(PyList_New(Py_ssize_t(chunks.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
-        PyRef bytes = PyRef::steal(
-            PyBytes_FromStringAndSize(chunks[i].bytes.data(), Py_ssize_t(chunks[i].bytes.size())));
+        const pgn::Chunk& chunk = chunks[i];
+        PyRef bytes = ranges && chunk.verbatim ? PyRef::borrow(Py_None)
+                                               : PyRef::steal(PyBytes_FromStringAndSize(
+                                                     chunk.bytes.data(),
+                                                     Py_ssize_t(chunk.bytes.size())));
         if (!bytes) return nullptr;
         std::string().swap(chunks[i].bytes);  // each chunk's memory goes as soon as it is copied
-        PyRef number = PyRef::steal(PyLong_FromUnsignedLongLong(chunks[i].first_game));
-        if (!number) return nullptr;
-        PyObject* pair = PyTuple_Pack(2, bytes.get(), number.get());
-        // Steals the pair even when it fails.
-        if (!pair || PyList_SetItem(list.get(), Py_ssize_t(i), pair) < 0) return nullptr;
+        PyObject* item =
+            ranges ? Py_BuildValue("(OKKK)", bytes.get(),
+                                   static_cast<unsigned long long>(chunk.first_game),
+                                   static_cast<unsigned long long>(chunk.begin),
+                                   static_cast<unsigned long long>(chunk.end))
+                   : Py_BuildValue("(OK)", bytes.get(),
+                                   static_cast<unsigned long long>(chunk.first_game));
+        // Steals the item even when it fails.
+        if (!item || PyList_SetItem(list.get(), Py_ssize_t(i), item) < 0) return nullptr;
     }
     return list.release();
 }
@@ -95,13 +103,15 @@ struct SplitterObject {
     PyObject_HEAD pgn::Splitter* splitter;
     bool busy;      // a call of another thread is splitting, the lock released
     bool finished;  // finish() has been called
+    bool ranges;    // chunks come with their place in the input
 };
 
 PyObject* splitter_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* names[] = {"chunk_moves", nullptr};
+    static const char* names[] = {"chunk_moves", "ranges", nullptr};
     long long chunk_moves = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "L:Splitter", const_cast<char**>(names),
-                                     &chunk_moves))
+    int ranges = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "L|p:Splitter", const_cast<char**>(names),
+                                     &chunk_moves, &ranges))
         return nullptr;
     if (chunk_moves < 1) {
         PyErr_SetString(PyExc_ValueError, "chunk_moves must be at least 1");
@@ -111,9 +121,11 @@ PyObject* splitter_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyRef self = PyRef::steal(alloc(type, 0));
     if (!self) return nullptr;
     auto* object = reinterpret_cast<SplitterObject*>(self.get());
-    object->splitter = new (std::nothrow) pgn::Splitter(std::uint64_t(chunk_moves));
+    object->splitter = new (std::nothrow) pgn::Splitter(
+        std::uint64_t(chunk_moves), pgn::CHUNK_BYTES, pgn::LONGEST_GAME, !ranges);
     if (!object->splitter) return PyErr_NoMemory();
     object->busy = object->finished = false;
+    object->ranges = ranges != 0;
     return self.release();
 }
 
@@ -150,7 +162,7 @@ PyObject* splitter_feed(PyObject* self, PyObject* data) {
     const bool ok = Failure::run_unlocked([&] { splitter->feed(bytes, chunks); });
     object->busy = false;
     if (!ok) return nullptr;
-    return chunk_list(chunks);
+    return chunk_list(chunks, object->ranges);
 }
 
 PyObject* splitter_finish(PyObject* self, PyObject*) {
@@ -162,7 +174,7 @@ PyObject* splitter_finish(PyObject* self, PyObject*) {
     object->busy = false;
     object->finished = true;
     if (!ok) return nullptr;
-    return chunk_list(chunks);
+    return chunk_list(chunks, object->ranges);
 }
 
 PyMethodDef SPLITTER_METHODS[] = {
@@ -179,8 +191,10 @@ PyType_Slot SPLITTER_SLOTS[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(splitter_dealloc)},
     {Py_tp_methods, SPLITTER_METHODS},
     {Py_tp_doc, const_cast<char*>(
-                    "Splitter(chunk_moves)\n--\n\nCuts one input's PGN bytes, fed in blocks of any "
-                    "size, into chunks of whole games of about chunk_moves moves each.")},
+                    "Splitter(chunk_moves, ranges=False)\n--\n\nCuts one input's PGN bytes, fed "
+                    "in blocks of any size, into chunks of whole games of about chunk_moves "
+                    "moves each; with ranges, each with its place in the input, its bytes "
+                    "None where they stand there as they are.")},
     {0, nullptr},
 };
 

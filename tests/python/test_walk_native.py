@@ -166,6 +166,40 @@ def test_any_input_walks_alike_split_and_whole(parts, blocks, chunk_moves):
     data = b" ".join(parts)
     tags = ("White", "Result")
     assert walked(data, "x.pgn", tags, blocks, chunk_moves) == walked(data, "x.pgn", tags)
+    assert chunks_by_place(data, blocks, chunk_moves) == chunks_of(data, blocks, chunk_moves)
+
+
+def chunks_of(data, blocks, chunk_moves, ranges=False):
+    splitter = native.Splitter(chunk_moves, ranges=ranges)
+    chunks, at, sizes = [], 0, iter(blocks * (len(data) + 1))
+    while at < len(data):
+        size = next(sizes)
+        chunks += splitter.feed(data[at : at + size])
+        at += size
+    return chunks + splitter.finish()
+
+
+def chunks_by_place(data, blocks, chunk_moves):
+    """The chunks of a splitter that gives places: each one's bytes taken from the input where
+    it stands there as it is."""
+    return [
+        (data[begin:end] if part is None else part, first)
+        for part, first, begin, end in chunks_of(data, blocks, chunk_moves, ranges=True)
+    ]
+
+
+def test_chunks_by_place_past_a_mark_and_long_stretches_between_games():
+    """The byte-order mark and a long comment between games are the splitter's own edits."""
+    game = walker_tests.first_game().encode()
+    data = b"\xef\xbb\xbf" + game + b"{" + b"x" * (3 << 20) + b"}\n" + game * 3
+    found = chunks_by_place(data, [1 << 16], 50)
+    assert found == chunks_of(data, [1 << 16], 50)
+    assert [part is None for part, *_ in chunks_of(data, [1 << 16], 50, True)] == [
+        True,
+        False,  # its first byte stands for the comment
+        True,
+        True,
+    ]
 
 
 # --- the binding as callers meet it -----------------------------------------------------------
