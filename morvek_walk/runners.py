@@ -167,13 +167,14 @@ def run_dask(
         ):
             raise ClusterError(_NO_PACKAGE)
         slots = max(sum(client.nthreads().values()), 1)
-        # pure=False: two equal chunks (two copies of a file) are still two tasks.
-        yield from in_order(
-            lambda chunk: client.submit(walk_chunk, *chunk, options, pure=False),
-            reading.chunks(moves, by_place=True),
+        # pure=False: two equal tasks (two copies of a file) are still two.
+        for results in in_order(
+            lambda chunks: client.submit(walk_chunks, chunks, options, pure=False),
+            tasks(reading.chunks(moves, by_place=True), TASK_BYTES),
             4 * slots,
             lambda future: _result(client, future, address, timeout),
-        )
+        ):
+            yield from results
     finally:
         if client is not None:
             client.close()
@@ -181,7 +182,29 @@ def run_dask(
             cluster.close()
 
 
-def _result(client: Any, future: Any, address: str, timeout: float) -> ChunkResult:
+# A task costs its client about a millisecond and a half of its own, whatever it holds: the
+# chunks of small files go together, up to this many bytes a task.
+TASK_BYTES = 4 << 20
+
+
+def tasks(chunks: Iterator[Chunk], size: int) -> Iterator[list[Chunk]]:
+    task: list[Chunk] = []
+    held = 0
+    for chunk in chunks:
+        task.append(chunk)
+        held += len(chunk.data) if chunk.data is not None else chunk.span[2] - chunk.span[1]  # type: ignore[index]
+        if held >= size:
+            yield task
+            task, held = [], 0
+    if task:
+        yield task
+
+
+def walk_chunks(chunks: list[Chunk], options: WalkOptions) -> list[ChunkResult]:
+    return [walk_chunk(*chunk, options) for chunk in chunks]
+
+
+def _result(client: Any, future: Any, address: str, timeout: float) -> Any:
     """The future's result; a cluster left without workers for `timeout` is a failure, not a
     wait for ever."""
     alone_since: Optional[float] = None
