@@ -60,8 +60,9 @@ std::size_t bitmap_size(std::int64_t rows) { return std::size_t(rows + 7) / 8; }
 std::pair<const void*, std::int64_t> validity(const Bits& bits, std::int64_t rows) {
     std::int64_t present = 0;
     for (const std::uint8_t byte : bits.bytes()) present += chess::popcount(std::uint64_t(byte));
-    return present == rows ? std::pair<const void*, std::int64_t>{nullptr, 0}
-                           : std::pair<const void*, std::int64_t>{bits.bytes().data(), rows - present};
+    return present == rows
+               ? std::pair<const void*, std::int64_t>{nullptr, 0}
+               : std::pair<const void*, std::int64_t>{bits.bytes().data(), rows - present};
 }
 
 template <class T>
@@ -106,8 +107,7 @@ TableRef Table::of(WalkedChunk&& walked, const Layout& layout, std::string_view 
         }
         const auto [bitmap, nulls] = validity(valid, rows);
         out.null_count = nulls;
-        out.buffers = {bitmap ? table->own(valid.bytes()) : nullptr,
-                       table->own(bytes_of(offsets)),
+        out.buffers = {bitmap ? table->own(valid.bytes()) : nullptr, table->own(bytes_of(offsets)),
                        table->own(std::vector<std::uint8_t>(data.begin(), data.end()))};
         out.sizes = {bitmap ? bitmap_size(rows) : 0, offsets.size() * 8, data.size()};
     };
@@ -237,10 +237,10 @@ TableRef Table::read(std::string_view bytes) {
         Array c;
         c.name = std::string(in.bytes());
         const std::string_view format = in.bytes();
-        c.format = format == TEXT    ? TEXT
-                   : format == INT64 ? INT64
-                   : format == INT32 ? INT32
-                   : format == INT8  ? INT8
+        c.format = format == TEXT     ? TEXT
+                   : format == INT64  ? INT64
+                   : format == INT32  ? INT32
+                   : format == INT8   ? INT8
                    : format == DOUBLE ? DOUBLE
                                       : nullptr;
         c.nullable = in.number() != 0;
@@ -250,8 +250,9 @@ TableRef Table::read(std::string_view bytes) {
         for (std::uint64_t b = 0; b < buffers && in.ok; ++b) {
             const bool present = in.number() != 0;
             const std::string_view data = in.bytes();
-            c.buffers.push_back(present ? table->own(std::vector<std::uint8_t>(data.begin(), data.end()))
-                                        : nullptr);
+            c.buffers.push_back(
+                present ? table->own(std::vector<std::uint8_t>(data.begin(), data.end()))
+                        : nullptr);
             c.sizes.push_back(data.size());
         }
         table->columns_.push_back(std::move(c));
@@ -270,8 +271,8 @@ TableRef Table::read(std::string_view bytes) {
             if (offsets[0] != 0 || std::uint64_t(offsets[rows]) != c.sizes[2]) return {};
         } else {
             const std::size_t width = c.format == INT64 || c.format == DOUBLE ? 8
-                                      : c.format == INT32                   ? 4
-                                                                            : 1;
+                                      : c.format == INT32                     ? 4
+                                                                              : 1;
             if (c.sizes[1] != rows * width) return {};
         }
     }
@@ -299,8 +300,8 @@ void release_schema(ArrowSchema* schema) {
 void fill_schema(ArrowSchema* out, const char* format, std::string name, std::int64_t flags,
                  SchemaData* data) {
     data->name = std::move(name);
-    *out = ArrowSchema{format, data->name.c_str(), nullptr, flags, 0, nullptr, nullptr,
-                       release_schema, data};
+    *out = ArrowSchema{format,  data->name.c_str(), nullptr, flags, 0, nullptr,
+                       nullptr, release_schema,     data};
 }
 
 // A column's array, holding the table itself, so that it lives on if the consumer moves it

@@ -12,7 +12,15 @@
 namespace pgn {
 
 struct Condition {
-    enum class Op : std::uint8_t { Equal, NotEqual, Less, LessOrEqual, Greater, GreaterOrEqual, Contains };
+    enum class Op : std::uint8_t {
+        Equal,
+        NotEqual,
+        Less,
+        LessOrEqual,
+        Greater,
+        GreaterOrEqual,
+        Contains
+    };
     std::string tag;
     Op op;
     std::string value;

@@ -78,19 +78,18 @@ PyObject* chunk_list(std::vector<pgn::Chunk>& chunks, bool ranges) {
     if (!list) return nullptr;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
         const pgn::Chunk& chunk = chunks[i];
-        PyRef bytes = ranges && chunk.verbatim ? PyRef::borrow(Py_None)
-                                               : PyRef::steal(PyBytes_FromStringAndSize(
-                                                     chunk.bytes.data(),
-                                                     Py_ssize_t(chunk.bytes.size())));
+        PyRef bytes = ranges && chunk.verbatim
+                          ? PyRef::borrow(Py_None)
+                          : PyRef::steal(PyBytes_FromStringAndSize(chunk.bytes.data(),
+                                                                   Py_ssize_t(chunk.bytes.size())));
         if (!bytes) return nullptr;
         std::string().swap(chunks[i].bytes);  // each chunk's memory goes as soon as it is copied
-        PyObject* item =
-            ranges ? Py_BuildValue("(OKKK)", bytes.get(),
-                                   static_cast<unsigned long long>(chunk.first_game),
-                                   static_cast<unsigned long long>(chunk.begin),
-                                   static_cast<unsigned long long>(chunk.end))
-                   : Py_BuildValue("(OK)", bytes.get(),
-                                   static_cast<unsigned long long>(chunk.first_game));
+        PyObject* item = ranges ? Py_BuildValue("(OKKK)", bytes.get(),
+                                                static_cast<unsigned long long>(chunk.first_game),
+                                                static_cast<unsigned long long>(chunk.begin),
+                                                static_cast<unsigned long long>(chunk.end))
+                                : Py_BuildValue("(OK)", bytes.get(),
+                                                static_cast<unsigned long long>(chunk.first_game));
         // Steals the item even when it fails.
         if (!item || PyList_SetItem(list.get(), Py_ssize_t(i), item) < 0) return nullptr;
     }
@@ -121,8 +120,8 @@ PyObject* splitter_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyRef self = PyRef::steal(alloc(type, 0));
     if (!self) return nullptr;
     auto* object = reinterpret_cast<SplitterObject*>(self.get());
-    object->splitter = new (std::nothrow) pgn::Splitter(
-        std::uint64_t(chunk_moves), pgn::CHUNK_BYTES, pgn::LONGEST_GAME, !ranges);
+    object->splitter = new (std::nothrow)
+        pgn::Splitter(std::uint64_t(chunk_moves), pgn::CHUNK_BYTES, pgn::LONGEST_GAME, !ranges);
     if (!object->splitter) return PyErr_NoMemory();
     object->busy = object->finished = false;
     object->ranges = ranges != 0;
@@ -190,11 +189,11 @@ PyType_Slot SPLITTER_SLOTS[] = {
     {Py_tp_new, reinterpret_cast<void*>(splitter_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(splitter_dealloc)},
     {Py_tp_methods, SPLITTER_METHODS},
-    {Py_tp_doc, const_cast<char*>(
-                    "Splitter(chunk_moves, ranges=False)\n--\n\nCuts one input's PGN bytes, fed "
-                    "in blocks of any size, into chunks of whole games of about chunk_moves "
-                    "moves each; with ranges, each with its place in the input, its bytes "
-                    "None where they stand there as they are.")},
+    {Py_tp_doc,
+     const_cast<char*>("Splitter(chunk_moves, ranges=False)\n--\n\nCuts one input's PGN bytes, fed "
+                       "in blocks of any size, into chunks of whole games of about chunk_moves "
+                       "moves each; with ranges, each with its place in the input, its bytes "
+                       "None where they stand there as they are.")},
     {0, nullptr},
 };
 
