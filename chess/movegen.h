@@ -205,6 +205,32 @@ inline void generate_moves_for(const Board& b, Sink&& sink, Steps steps = {}) {
     emit(sink, Piece::King, k, to);
 }
 
+// The knights, bishops, rooks or queens (`p`) of the side to move that may legally go to `to`:
+// generation's rule for pieces asked backwards. A piece's attacks from `to` reach exactly the
+// squares from which such a piece reaches `to`, under the same occupancy.
+inline BitBoard movers_to(const Board& b, Piece p, Square to) {
+    using namespace detail;
+    if (b.checkers.more_than_one()) return EMPTY;
+    const Square k = b.king(b.side_to_move);
+    if (!target_mask(b, k).has(to)) return EMPTY;
+    const BitBoard occ = b.occupied();
+    BitBoard reach;
+    switch (p) {
+        case Piece::Knight: reach = attacks_of<Piece::Knight>(to, occ); break;
+        case Piece::Bishop: reach = attacks_of<Piece::Bishop>(to, occ); break;
+        case Piece::Rook: reach = attacks_of<Piece::Rook>(to, occ); break;
+        case Piece::Queen: reach = attacks_of<Piece::Queen>(to, occ); break;
+        default: invariant_failure("movers_to asks of pieces only");
+    }
+    const BitBoard pieces = reach & b.colored_pieces(b.side_to_move, p);
+    BitBoard out = pieces.without(b.pinned);
+    // Pinned pieces move only outside check, along their pin line; a pinned knight never does.
+    if (p != Piece::Knight && b.checkers.empty())
+        for (const Square s : (pieces & b.pinned))
+            if (line(k, s).has(to)) out |= BitBoard::from(s);
+    return out;
+}
+
 // The legal moves of one position, kept inside the list itself: collecting them allocates
 // nothing. The room is for the most moves any loadable position can have (fifteen queens of
 // 27 moves and a king with eight steps and two castlings), not only for those of real games.
