@@ -268,12 +268,11 @@ PyObject* problem_list(const std::vector<pgn::Problem>& problems, PyObject* sour
     for (std::size_t i = 0; i < problems.size(); ++i) {
         const pgn::Problem& p = problems[i];
         const std::string_view reason = pgn::reason_text(p.reason);
-        PyObject* item = Py_BuildValue("(OKIs#s#s#)", source,
-                                       static_cast<unsigned long long>(p.game),
-                                       static_cast<unsigned int>(p.ply), p.text.data(),
-                                       Py_ssize_t(p.text.size()), p.message.data(),
-                                       Py_ssize_t(p.message.size()), reason.data(),
-                                       Py_ssize_t(reason.size()));
+        PyObject* item =
+            Py_BuildValue("(OKIs#s#s#)", source, static_cast<unsigned long long>(p.game),
+                          static_cast<unsigned int>(p.ply), p.text.data(),
+                          Py_ssize_t(p.text.size()), p.message.data(), Py_ssize_t(p.message.size()),
+                          reason.data(), Py_ssize_t(reason.size()));
         // Steals the item even when it fails.
         if (!item || PyList_SetItem(list.get(), Py_ssize_t(i), item) < 0) return nullptr;
     }
