@@ -162,7 +162,18 @@ void Walker::walk() {
         // Past the longest a game may be, nothing more of it is kept.
         if ((state.started || ends) && token.end - game_.start > options_.longest_game)
             game_.cut = true;
-        if (!game_.cut) collect(game_, token, effect, state);
+        if (!game_.cut) {
+            // What most tokens are, taken as collect() takes them: a move number adds nothing,
+            // a word of UTF-8 text its move.
+            const bool common =
+                game_.decided &&
+                (token.kind == TokenKind::Number ||
+                 (token.kind == TokenKind::Word && token.stray == std::string_view::npos));
+            if (!common)
+                collect(game_, token, effect, state);
+            else if (effect == Effect::Move && game_.kept)
+                game_.moves.push_back({token.begin, token.end});
+        }
         if (ends) finish(token.end);
     }
     if (state.started) finish(data_.size());

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "annotations.h"
 #include "splitter.h"
+#include "tokens.h"
 #include "walk.h"
 
 namespace {
@@ -197,6 +199,57 @@ TEST(WalkLongGames, AreCutAtTheBoundAlike) {
         }
         EXPECT_EQ(problems_of(walked), cut) << "block " << block;
         EXPECT_EQ(rows_of(walked), rows_of(whole)) << "block " << block;
+    }
+}
+
+// The tokens of a text read whole, where the common ones are read at once, are those of the
+// text handed over a byte at a time, where every token waits for the bytes that settle it.
+TEST(WalkTokens, WholeAsFedByteByByte) {
+    const std::vector<std::string> pieces = {"1.",        "12...",
+                                             "1",         "0",
+                                             ".",         "1-0",
+                                             "1-0x",      "0-1",
+                                             "1/2-1/2",   "1/2",
+                                             "*",         "*x",
+                                             " ",         "\n",
+                                             "\r\n",      "e4",
+                                             "Nf3",       "O-O-O",
+                                             "exd8=Q+",   "{c}",
+                                             "{",         "}",
+                                             "$",         "$12",
+                                             "(",         ")",
+                                             ";x\n",      "%e\n",
+                                             "[A \"b\"]", "[",
+                                             "]",         "--",
+                                             "Z0",        "1.e4",
+                                             "\xD9\xA1.", "\xD9\xA1",
+                                             "\xC2\xA0",  "\xE3\x80\x80",
+                                             "N\xFF",     "\xEF",
+                                             "e4!?",      "a\tb",
+                                             "\x1c",      "12.\xC2\xA0"};
+    std::mt19937 rng(44);
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        for (int i = 0; i < 12; ++i) text += pieces[rng() % pieces.size()];
+        const auto tokens_of = [&](bool fed) {
+            std::vector<std::string> out;
+            pgn::Tokenizer tokens;
+            pgn::Token token;
+            for (std::size_t size = fed ? 0 : text.size(); size <= text.size(); ++size) {
+                const std::string_view data(text.data(), size);
+                while (tokens.next(data, size == text.size(), token) ==
+                       pgn::Tokenizer::Outcome::Token) {
+                    std::ostringstream shown;
+                    shown << int(token.kind) << " " << token.text(text) << " " << token.stray;
+                    if (token.kind == pgn::TokenKind::Tag)
+                        shown << " " << token.name_end - token.name_begin << " "
+                              << token.value_end - token.value_begin;
+                    out.push_back(shown.str());
+                }
+            }
+            return out;
+        };
+        ASSERT_EQ(tokens_of(false), tokens_of(true)) << text;
     }
 }
 
