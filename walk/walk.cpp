@@ -7,6 +7,7 @@
 
 #include "annotations.h"
 #include "chess/fen.h"
+#include "chess/fen_writer.h"
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/uci.h"
@@ -142,6 +143,7 @@ class Walker {
     GameText game_;
     Tokenizer tokens_;
     std::string clean_;  // the SAN being read, cleaned up
+    chess::FenWriter fens_;
 };
 
 void Walker::walk() {
@@ -353,7 +355,7 @@ std::optional<Fault> Walker::walk_moves(const GameText& game, Board board) {
         const std::uint32_t ply = std::uint32_t(i + 1);
         const std::string_view written = slice(data_, game.moves[i].begin, game.moves[i].end);
         out_.ply.values[row] = std::int32_t(ply);
-        if (fen) fen->close(chess::write_fen(fen->at(), board, chess::CastlingLetters::Either));
+        if (fen) fen->close(fens_.write(fen->at(), board, chess::CastlingLetters::Either));
         out_.legal_moves.values[row] = std::int32_t(count);
         if (is_null_move(written)) {
             if (board.checkers.any())
