@@ -27,10 +27,15 @@ struct PieceMoves {
     Square from;
     BitBoard to;
 
-    // Every pawn destination on the first or last rank stands for four promotions.
+    // Every pawn destination on the first or last rank stands for four promotions. `count`:
+    // the population count to use.
+    template <class Count>
+    constexpr std::size_t len(Count&& count) const {
+        return std::size_t(count(to)) +
+               (piece == Piece::Pawn ? 3 * std::size_t(count(to & BACK_RANKS)) : 0);
+    }
     constexpr std::size_t len() const {
-        return std::size_t(to.count()) +
-               (piece == Piece::Pawn ? 3 * std::size_t((to & BACK_RANKS).count()) : 0);
+        return len([](BitBoard b) { return b.count(); });
     }
 };
 
@@ -263,6 +268,12 @@ bool is_legal(const Board& board, const Move& move);
 
 // The number of legal moves: the sum of the groups' expansions, counted without expanding.
 std::uint64_t count_moves(const Board& board);
+
+namespace detail {
+// count_moves by the portable population count of types.h: the reference of the form that
+// count_moves takes where the processor counts bits with an instruction the baseline lacks.
+std::uint64_t count_moves_portable(const Board& board);
+}  // namespace detail
 
 // Number of leaf positions `depth` plies below `board`; the last ply is counted from the
 // groups' sizes without playing its moves.
