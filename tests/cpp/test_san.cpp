@@ -32,7 +32,8 @@ std::vector<std::string> near_texts(const std::string& body) {
     std::vector<std::string> out{body};
     for (std::size_t i = 0; i < body.size(); ++i)
         out.push_back(body.substr(0, i) + body.substr(i + 1));
-    for (const char c : std::string("abcdefgh12345678")) out.push_back(body.substr(0, 1) + c + body.substr(1));
+    for (const char c : std::string("abcdefgh12345678"))
+        out.push_back(body.substr(0, 1) + c + body.substr(1));
     for (std::size_t i = 1; i <= body.size(); ++i)
         out.push_back(body.substr(0, i) + "x" + body.substr(i));
     return out;
