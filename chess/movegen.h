@@ -204,8 +204,14 @@ inline void generate_moves_for(const Board& b, Sink&& sink, Steps steps = {}) {
     }
     if (!steps.has(Step::King)) return;
     BitBoard to;
-    for (const Square t : king_attacks(k).without(b.us()))
-        if (king_target_safe(b, k, t)) to |= BitBoard::from(t);
+    // The other side's pawns, knights and king rule out squares at once; its sliders are
+    // asked square by square, through the king's own square.
+    const BitBoard steps_ruled_out = step_attacks(b, ~us);
+    const BitBoard no_king = b.occupied().without(k);
+    for (const Square t : king_attacks(k).without(b.us()).without(steps_ruled_out)) {
+        const Attackers sliders{b, t, b.them(), no_king | t};
+        if (sliders.diagonal().empty() && sliders.straight().empty()) to |= BitBoard::from(t);
+    }
     if (!in_check) to |= castling_targets(b, k);
     emit(sink, Piece::King, k, to);
 }

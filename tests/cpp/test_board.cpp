@@ -394,6 +394,30 @@ TEST(SlidingAttacks, EveryOccupancySubsetMatchesTheRayWalk) {
     }
 }
 
+// The set of squares a side's pawns, knights and kings attack holds exactly the squares that
+// some such piece of that side attacks, on boards of any contents (pawns on the edge ranks and
+// files, several kings).
+TEST(StepAttacks, AreTheSquaresEachStepperAttacks) {
+    std::mt19937_64 rng(20261211);
+    for (int n = 0; n < 2000; ++n) {
+        Board b;
+        for (unsigned sq = 0; sq < 64; ++sq) {
+            const unsigned what = unsigned(rng() % 30);
+            if (what >= 12) continue;
+            b.pieces[what % PIECE_KINDS] |= BitBoard::from(Square(sq));
+            b.colors[what / PIECE_KINDS] |= BitBoard::from(Square(sq));
+        }
+        for (const Color c : {Color::White, Color::Black}) {
+            const BitBoard set = step_attacks(b, c);
+            for (unsigned sq = 0; sq < 64; ++sq) {
+                const Attackers a{b, Square(sq), b.colors[index(c)], b.occupied()};
+                ASSERT_EQ(set.has(Square(sq)), (a.pawns() | a.knights() | a.kings()).any())
+                    << to_fen(b, true) << " " << sq;
+            }
+        }
+    }
+}
+
 TEST(SlidingAttacks, SquareAttackedUsesTheGivenOccupancy) {
     const auto b = from_fen("4k3/8/8/8/8/8/8/r3K3 w - - 0 1", false);
     ASSERT_TRUE(b.ok());
