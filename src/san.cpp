@@ -275,7 +275,10 @@ std::optional<Move> read_clean_san(const Board& board, std::string_view clean) {
     const auto matches = [&](const Move& m, chess::BitBoard rivals) {
         char text[LONGEST_SAN_BODY];
         const char* end = write_san_body(text, board, m, mover, rivals);
-        return std::string_view(text, std::size_t(end - text)) == clean;
+        if (std::size_t(end - text) != clean.size()) return false;
+        for (std::size_t i = 0; i < clean.size(); ++i)
+            if (text[i] != clean[i]) return false;
+        return true;
     };
     // The legal movers are each other's rivals: each is written against the others.
     if (mover != Piece::Pawn && mover != Piece::King) {
@@ -286,9 +289,12 @@ std::optional<Move> read_clean_san(const Board& board, std::string_view clean) {
         }
         return std::nullopt;
     }
+    chess::BitBoard candidates = possible_movers(board, mover, to);
+    // A pawn's text starts with the file it leaves, a capture's as a push's.
+    if (mover == Piece::Pawn) candidates &= chess::file_set(chess::File(clean.front() - 'a'));
     chess::BitBoard legal;
     const bool promotes = mover == Piece::Pawn && chess::BACK_RANKS.has(to);
-    for (const chess::Square from : possible_movers(board, mover, to)) {
+    for (const chess::Square from : candidates) {
         if (!promotes) {
             if (chess::is_legal(board, Move{from, to, std::nullopt}))
                 legal |= chess::BitBoard::from(from);
