@@ -212,7 +212,7 @@ inline void generate_moves_for(const Board& b, Sink&& sink, Steps steps = {}) {
         const Attackers sliders{b, t, b.them(), no_king | t};
         if (sliders.diagonal().empty() && sliders.straight().empty()) to |= BitBoard::from(t);
     }
-    if (!in_check) to |= castling_targets(b, k);
+    if (!in_check && b.castle_rights[index(us)].any()) to |= castling_targets(b, k);
     emit(sink, Piece::King, k, to);
 }
 
