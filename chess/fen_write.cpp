@@ -291,9 +291,17 @@ char* FenWriter::write(char* out, const Board& b, CastlingLetters castling) {
     }
     // The castling field and the move number change seldom: their texts are kept too.
     const auto rights = [&](char* at) {
-        if (castling != rights_.letters || !(b.castle_rights == rights_.rights)) {
+        // The rights and the letters as one number: per right, its file and whether it is held.
+        const auto slot = [](const std::optional<File>& right) {
+            return right ? 8u | index(*right) : 0u;
+        };
+        std::uint32_t key = std::uint32_t(castling) << 16;
+        for (unsigned c = 0; c < 2; ++c)
+            key |= (slot(b.castle_rights[c].short_) | slot(b.castle_rights[c].long_) << 4)
+                   << (8 * c);
+        if (key != rights_.key) {
             char text[8];
-            rights_ = {b.castle_rights, castling, 0,
+            rights_ = {key, 0,
                        std::uint8_t(write_castling_field(text, b.castle_rights, castling) - text)};
             std::memcpy(&rights_.text, text, sizeof text);
         }

@@ -25,13 +25,13 @@ class FenWriter {
     std::array<std::uint64_t, 8> ranks_ = {'8', '8', '8', '8', '8', '8', '8', '8'};
     std::array<std::uint8_t, 8> lengths_ = {1, 1, 1, 1, 1, 1, 1, 1};
     // The castling field and the move number last written, with their texts (eight bytes, of
-    // which `length` count).
+    // which `length` count); the field is known by a number made of the rights and the letters
+    // (no rights in standard letters at first).
     struct {
-        std::array<CastleRights, 2> rights;
-        CastlingLetters letters;
+        std::uint32_t key;
         std::uint64_t text;
         std::uint8_t length;
-    } rights_{{}, CastlingLetters::Standard, '-', 1};
+    } rights_{0, '-', 1};
     struct {
         std::uint16_t value;
         std::uint64_t text;
