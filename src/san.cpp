@@ -37,8 +37,8 @@ constexpr std::size_t LONGEST_SAN_BODY = 6;
 
 // The body of a legal move's SAN, given the rivals of its mover (legal_rivals); returns the end.
 // File first, then rank, then both: the least that tells the mover from its rivals.
-char* write_san_body(char* out, const Board& b, const Move& m, Piece mover,
-                     chess::BitBoard rivals) {
+inline char* write_san_body(char* out, const Board& b, const Move& m, Piece mover,
+                            chess::BitBoard rivals) {
     if (b.is_castling(m)) {
         const std::string_view text =
             chess::castling_san(chess::castling(b.side_to_move, m.from, m.to));
