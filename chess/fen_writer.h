@@ -24,19 +24,19 @@ class FenWriter {
     // at first.
     std::array<std::uint64_t, 8> ranks_ = {'8', '8', '8', '8', '8', '8', '8', '8'};
     std::array<std::uint8_t, 8> lengths_ = {1, 1, 1, 1, 1, 1, 1, 1};
-    // The castling field and the move number last written, with their texts (eight bytes, of
-    // which `length` count); the field is known by a number made of the rights and the letters
-    // (no rights in standard letters at first).
+    // The castling field and the move number last written, with their texts as stored (eight
+    // bytes, of which `length` count); the field is known by a number made of the rights and
+    // the letters. Neither key matches anything at first.
     struct {
         std::uint32_t key;
         std::uint64_t text;
         std::uint8_t length;
-    } rights_{0, '-', 1};
+    } rights_{~0u, 0, 0};
     struct {
-        std::uint16_t value;
+        std::uint32_t value;
         std::uint64_t text;
         std::uint8_t length;
-    } number_{0, '0', 1};
+    } number_{~0u, 0, 0};
 };
 
 }  // namespace chess

@@ -167,7 +167,7 @@ struct Texts {
 
 // Writes the texts of `count` new cells in place, one after another, each of at most `most`
 // bytes: the data grows once by all they can take, each cell is written where the one before
-// ended, and what was not used is given back at the end. A cell not written stays empty.
+// ended (or closed empty), and what was not used is given back at the end.
 class TextCells {
   public:
     TextCells(Texts& texts, std::size_t count, std::size_t most)
