@@ -41,6 +41,19 @@ struct Attackers {
     }
 };
 
+// The squares that the pawns, knights and king of `by` attack. Nothing blocks them, so one set
+// answers for every square asked about under any occupancy.
+inline BitBoard step_attacks(const Board& board, Color by) {
+    const BitBoard pawns = board.colored_pieces(by, Piece::Pawn);
+    const BitBoard ahead =
+        by == Color::White ? BitBoard{pawns.bits << 8} : BitBoard{pawns.bits >> 8};
+    BitBoard out{ahead.without(file_set(File::A)).bits >> 1 | ahead.without(file_set(File::H)).bits
+                                                                  << 1};
+    for (const Square s : board.colored_pieces(by, Piece::Knight)) out |= knight_attacks(s);
+    for (const Square s : board.colored_pieces(by, Piece::King)) out |= king_attacks(s);
+    return out;
+}
+
 // Whether a piece of `by` attacks `s`, with `occupied` standing in for the board's own
 // occupancy as far as the sliders are concerned.
 inline bool square_attacked(const Board& board, Square s, Color by, BitBoard occupied) {

@@ -8,6 +8,7 @@
 // vector extension, which both shipped targets' baselines (SSE2, AdvSIMD) carry out with no
 // flag.
 #include "fen.h"
+#include "fen_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -186,6 +187,40 @@ std::array<Quads, 4> letter_pairs(const Board& b) {
     return pairs;
 }
 
+// One rank's letters from the planes, by table: byte f of SPREAD[x] is bit f of x.
+std::uint64_t letters_of_rank(const Planes& planes, unsigned rank) {
+    std::uint64_t out = 0;
+    for (unsigned k = 0; k < planes.size(); ++k)
+        out |= SPREAD[(planes[k] >> (8 * rank)) & 0xFF] << k;
+    return out;
+}
+
+// The fields after the placement: side to move, castling rights, en passant target, clocks;
+// the castling field and the move number by the caller's `rights` and `number` (each writes
+// at a position and returns the end).
+template <class Rights, class Number>
+char* write_fields(char* out, const Board& b, Rights&& rights, Number&& number) {
+    out[0] = ' ';
+    out[1] = color_char(b.side_to_move);
+    out[2] = ' ';
+    out = rights(out + 3);
+    *out++ = ' ';
+    if (const auto ep = b.en_passant_squares())
+        out = write_square(out, ep->target);
+    else
+        *out++ = '-';
+    *out++ = ' ';
+    out = write_clock(out, b.halfmove_clock);
+    *out++ = ' ';
+    return number(out);
+}
+
+char* write_fields(char* out, const Board& b, CastlingLetters castling) {
+    return write_fields(
+        out, b, [&](char* at) { return write_castling_field(at, b.castle_rights, castling); },
+        [&](char* at) { return write_decimal(at, b.fullmove_number); });
+}
+
 }  // namespace
 
 RankLetters rank_letters(const Board& board) {
@@ -198,9 +233,7 @@ RankLetters rank_letters(const Board& board) {
 RankLetters rank_letters_by_table(const Board& board) {
     const Planes planes = letter_planes(board);
     RankLetters out{};
-    for (unsigned rank = 0; rank < 8; ++rank)
-        for (unsigned k = 0; k < planes.size(); ++k)
-            out[rank] |= SPREAD[(planes[k] >> (8 * rank)) & 0xFF] << k;
+    for (unsigned rank = 0; rank < 8; ++rank) out[rank] = letters_of_rank(planes, rank);
     return out;
 }
 
@@ -223,20 +256,69 @@ char* write_fen(char* out, const Board& b, CastlingLetters castling) {
         *out = '/';
         out += q != 0;
     }
-    out[0] = ' ';
-    out[1] = color_char(b.side_to_move);
-    out[2] = ' ';
-    out += 3;
-    out = write_castling_field(out, b.castle_rights, castling);
-    *out++ = ' ';
-    if (const auto ep = b.en_passant_squares())
-        out = write_square(out, ep->target);
-    else
-        *out++ = '-';
-    *out++ = ' ';
-    out = write_clock(out, b.halfmove_clock);
-    *out++ = ' ';
-    return write_decimal(out, b.fullmove_number);
+    return write_fields(out, b, castling);
+}
+
+char* FenWriter::write(char* out, const Board& b, CastlingLetters castling) {
+    // The squares whose piece or colour differs from the board last written, and from them
+    // the ranks to write again (bit 8r for rank r).
+    std::uint64_t changed = (b.colors[0].bits ^ seen_[6]) | (b.colors[1].bits ^ seen_[7]);
+    for (unsigned k = 0; k < PIECE_KINDS; ++k) changed |= b.pieces[k].bits ^ seen_[k];
+    if (changed) {
+        changed |= changed >> 4;
+        changed |= changed >> 2;
+        changed |= changed >> 1;
+        changed &= 0x0101010101010101ULL;
+        const Planes planes = letter_planes(b);
+        const std::uint64_t occ = b.occupied().bits;
+        for (; changed; changed &= changed - 1) {
+            const unsigned rank = unsigned(std::countr_zero(changed)) / 8;
+            const RankText& text = RANK_TEXTS[(occ >> (8 * rank)) & 0xFF];
+            std::uint64_t w = letters_of_rank(planes, rank) | text.fixed;
+            for (unsigned stage = 0; stage < 3; ++stage)
+                w = (w & ~text.move[stage]) | ((w & text.move[stage]) >> (8u << stage));
+            ranks_[rank] = w;
+            lengths_[rank] = std::uint8_t(text.length);
+        }
+        for (unsigned k = 0; k < PIECE_KINDS; ++k) seen_[k] = b.pieces[k].bits;
+        seen_[6] = b.colors[0].bits;
+        seen_[7] = b.colors[1].bits;
+    }
+    for (int rank = 7; rank >= 0; --rank) {
+        store8(out, ranks_[rank]);
+        out += lengths_[rank];
+        *out++ = '/';
+    }
+    // The castling field and the move number change seldom: their texts are kept too.
+    const auto rights = [&](char* at) {
+        // The rights and the letters as one number: per right, its file and whether it is held.
+        const auto slot = [](const std::optional<File>& right) {
+            return right ? 8u | index(*right) : 0u;
+        };
+        std::uint32_t key = std::uint32_t(castling) << 16;
+        for (unsigned c = 0; c < 2; ++c)
+            key |= (slot(b.castle_rights[c].short_) | slot(b.castle_rights[c].long_) << 4)
+                   << (8 * c);
+        if (key != rights_.key) {
+            char text[8];
+            rights_ = {key, 0,
+                       std::uint8_t(write_castling_field(text, b.castle_rights, castling) - text)};
+            std::memcpy(&rights_.text, text, sizeof text);
+        }
+        std::memcpy(at, &rights_.text, 8);
+        return at + rights_.length;
+    };
+    const auto number = [&](char* at) {
+        if (b.fullmove_number != number_.value) {
+            char text[8];
+            number_ = {b.fullmove_number, 0,
+                       std::uint8_t(write_decimal(text, b.fullmove_number) - text)};
+            std::memcpy(&number_.text, text, sizeof text);
+        }
+        std::memcpy(at, &number_.text, 8);
+        return at + number_.length;
+    };
+    return write_fields(out - 1, b, rights, number);
 }
 
 std::string to_fen(const Board& board, bool file_letter_castling) {

@@ -21,7 +21,8 @@ bool en_passant_safe(const Board& b, Square k, Square pawn, const EnPassant& ep)
 
 // The unpinned pawns' moves counted as whole sets: their pushes and captures, shifted at once,
 // give the same total as the per-pawn groups.
-std::uint64_t count_unpinned_pawn_moves(const Board& b, BitBoard mask) {
+template <class Count>
+std::uint64_t count_unpinned_pawn_moves(const Board& b, BitBoard mask, Count&& count) {
     const Color us = b.side_to_move;
     const BitBoard pawns = b.colored_pieces(us, Piece::Pawn).without(b.pinned);
     const BitBoard empty = ~b.occupied();
@@ -35,11 +36,44 @@ std::uint64_t count_unpinned_pawn_moves(const Board& b, BitBoard mask) {
     // Single and double pushes never share a square.
     const BitBoard pushes = (single | twice) & mask;
     const BitBoard l = left & targets, r = right & targets;
-    std::uint64_t n = std::uint64_t(pushes.count() + l.count() + r.count());
+    std::uint64_t n = std::uint64_t(count(pushes) + count(l) + count(r));
     if (((pushes | l | r) & last).any())  // each promotion square stands for four moves
-        n += 3 * std::uint64_t((pushes & last).count() + (l & last).count() + (r & last).count());
+        n += 3 * std::uint64_t(count(pushes & last) + count(l & last) + count(r & last));
     return n;
 }
+
+// The groups' sizes summed, each set's squares counted by `count`.
+template <class Count>
+inline std::uint64_t count_moves_by(const Board& board, Count&& count) {
+    std::uint64_t n = 0;
+    if (!board.checkers.more_than_one())
+        n = count_unpinned_pawn_moves(board, target_mask(board, board.king(board.side_to_move)),
+                                      count);
+    generate_moves_for(
+        board, [&](const PieceMoves& group) { n += group.len(count); },
+        Steps{}.without(Step::UnpinnedPawns));
+    return n;
+}
+
+std::uint64_t count_portably(const Board& board) {
+    return count_moves_by(board, [](BitBoard b) { return b.count(); });
+}
+
+// Plain x86-64 has no population-count instruction, so types.h counts bits with arithmetic;
+// nearly every processor running the module has the instruction, and counting moves (the
+// legal-move counts, the mate test, perft's last ply) is mostly counting bits. The form with
+// the instruction is chosen once, when the module is loaded; before that (an initialiser of
+// another file calling in), the portable form answers.
+#if defined(__x86_64__) && !defined(__POPCNT__)
+__attribute__((target("popcnt"))) std::uint64_t count_by_instruction(const Board& board) {
+    return count_moves_by(board, [](BitBoard b) { return __builtin_popcountll(b.bits); });
+}
+
+const bool COUNT_BY_INSTRUCTION = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("popcnt") != 0;
+}();
+#endif
 
 }  // namespace
 
@@ -121,14 +155,13 @@ bool is_legal(const Board& b, const Move& m) {
 }
 
 std::uint64_t count_moves(const Board& board) {
-    std::uint64_t n = 0;
-    if (!board.checkers.more_than_one())
-        n = count_unpinned_pawn_moves(board, target_mask(board, board.king(board.side_to_move)));
-    generate_moves_for(
-        board, [&n](const PieceMoves& group) { n += group.len(); },
-        Steps{}.without(Step::UnpinnedPawns));
-    return n;
+#if defined(__x86_64__) && !defined(__POPCNT__)
+    if (COUNT_BY_INSTRUCTION) return count_by_instruction(board);
+#endif
+    return count_portably(board);
 }
+
+std::uint64_t detail::count_moves_portable(const Board& board) { return count_portably(board); }
 
 std::uint64_t perft(const Board& board, unsigned depth) {
     if (depth == 0) return 1;

@@ -27,10 +27,15 @@ struct PieceMoves {
     Square from;
     BitBoard to;
 
-    // Every pawn destination on the first or last rank stands for four promotions.
+    // Every pawn destination on the first or last rank stands for four promotions. `count`:
+    // the population count to use.
+    template <class Count>
+    constexpr std::size_t len(Count&& count) const {
+        return std::size_t(count(to)) +
+               (piece == Piece::Pawn ? 3 * std::size_t(count(to & BACK_RANKS)) : 0);
+    }
     constexpr std::size_t len() const {
-        return std::size_t(to.count()) +
-               (piece == Piece::Pawn ? 3 * std::size_t((to & BACK_RANKS).count()) : 0);
+        return len([](BitBoard b) { return b.count(); });
     }
 };
 
@@ -199,10 +204,42 @@ inline void generate_moves_for(const Board& b, Sink&& sink, Steps steps = {}) {
     }
     if (!steps.has(Step::King)) return;
     BitBoard to;
-    for (const Square t : king_attacks(k).without(b.us()))
-        if (king_target_safe(b, k, t)) to |= BitBoard::from(t);
-    if (!in_check) to |= castling_targets(b, k);
+    // The other side's pawns, knights and king rule out squares at once; its sliders are
+    // asked square by square, through the king's own square.
+    const BitBoard steps_ruled_out = step_attacks(b, ~us);
+    const BitBoard no_king = b.occupied().without(k);
+    for (const Square t : king_attacks(k).without(b.us()).without(steps_ruled_out)) {
+        const Attackers sliders{b, t, b.them(), no_king | t};
+        if (sliders.diagonal().empty() && sliders.straight().empty()) to |= BitBoard::from(t);
+    }
+    if (!in_check && b.castle_rights[index(us)].any()) to |= castling_targets(b, k);
     emit(sink, Piece::King, k, to);
+}
+
+// The knights, bishops, rooks or queens (`p`) of the side to move that may legally go to `to`:
+// generation's rule for pieces asked backwards. A piece's attacks from `to` reach exactly the
+// squares from which such a piece reaches `to`, under the same occupancy.
+inline BitBoard movers_to(const Board& b, Piece p, Square to) {
+    using namespace detail;
+    if (b.checkers.more_than_one()) return EMPTY;
+    const Square k = b.king(b.side_to_move);
+    if (!target_mask(b, k).has(to)) return EMPTY;
+    const BitBoard occ = b.occupied();
+    BitBoard reach;
+    switch (p) {
+        case Piece::Knight: reach = attacks_of<Piece::Knight>(to, occ); break;
+        case Piece::Bishop: reach = attacks_of<Piece::Bishop>(to, occ); break;
+        case Piece::Rook: reach = attacks_of<Piece::Rook>(to, occ); break;
+        case Piece::Queen: reach = attacks_of<Piece::Queen>(to, occ); break;
+        default: invariant_failure("movers_to asks of pieces only");
+    }
+    const BitBoard pieces = reach & b.colored_pieces(b.side_to_move, p);
+    BitBoard out = pieces.without(b.pinned);
+    // Pinned pieces move only outside check, along their pin line; a pinned knight never does.
+    if (p != Piece::Knight && b.checkers.empty())
+        for (const Square s : (pieces & b.pinned))
+            if (line(k, s).has(to)) out |= BitBoard::from(s);
+    return out;
 }
 
 // The legal moves of one position, kept inside the list itself: collecting them allocates
@@ -237,6 +274,12 @@ bool is_legal(const Board& board, const Move& move);
 
 // The number of legal moves: the sum of the groups' expansions, counted without expanding.
 std::uint64_t count_moves(const Board& board);
+
+namespace detail {
+// count_moves by the portable population count of types.h: the reference of the form that
+// count_moves takes where the processor counts bits with an instruction the baseline lacks.
+std::uint64_t count_moves_portable(const Board& board);
+}  // namespace detail
 
 // Number of leaf positions `depth` plies below `board`; the last ply is counted from the
 // groups' sizes without playing its moves.

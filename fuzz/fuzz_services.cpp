@@ -4,11 +4,13 @@
 // Checked: refusals carry their exact message with the caller's text; the three operations
 // that read a move accept the same texts; every FEN the module writes reads back as the very
 // position it was written from; listings are in rising square order and match the board; and SAN
-// written for a move reads back to that move's listed text, which plays into the same position;
+// written for a move reads back to that move's listed text, which plays into the same position,
+// and any SAN text reads as the move the writer writes so;
 // exchange values stay between what the move takes and that minus the moving piece.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -222,6 +224,17 @@ void check_move_text(const Board& board, std::string_view uci,
 
 void check_san_text(const Board& board, std::string_view san, const std::vector<std::string>& legal,
                     const std::string& shown) {
+    // The reading is the writer's: the first legal move whose SAN body is the cleaned text.
+    const std::string clean = morvek::normalize_san(san);
+    std::optional<chess::Move> written_so;
+    for (const chess::Move& m : chess::legal_move_list(board)) {
+        if (morvek::san_body(board, m) == clean) {
+            written_so = m;
+            break;
+        }
+    }
+    fuzz::require(morvek::read_san(board, san) == written_so,
+                  "SAN read otherwise than the writer writes it", shown);
     const auto answer = morvek::san_to_uci(board, san);
     if (const Refusal* r = refusal(answer))
         return require_message(r, "no legal move matches SAN '" + std::string(san) + "'", shown);

@@ -93,6 +93,8 @@ void check_every_legal_move(const Board& board, const std::string& shown) {
     const chess::MoveList legal = chess::legal_move_list(board);
     fuzz::require(chess::count_moves(board) == legal.size(),
                   "count_moves disagrees with generation", shown);
+    fuzz::require(chess::detail::count_moves_portable(board) == legal.size(),
+                  "count_moves without the bit-count instruction disagrees with generation", shown);
     std::vector<std::string> texts;
     for (const Move& m : legal) {
         const std::string text = chess::uci_move_text(board, m);

@@ -1,6 +1,8 @@
-#include <algorithm>
 #include "san.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <optional>
 
 #include "chess/attacks.h"
@@ -18,33 +20,54 @@ using chess::Board;
 using chess::Move;
 using chess::Piece;
 
-void append_square(std::string& out, chess::Square s) {
-    char text[2];
-    chess::write_square(text, s);
-    out.append(text, 2);
+// The other squares from which a piece of the mover's kind may legally go where the move goes:
+// the legal moves of the same kind onto the same square are exactly those pieces' moves there
+// that `is_legal` accepts (pieces other than pawns never promote, and the one king has no
+// rival), so the rivals need no full move list.
+chess::BitBoard legal_rivals(const Board& b, Piece mover, const Move& m) {
+    chess::BitBoard rivals;
+    for (const chess::Square s : b.colored_pieces(b.side_to_move, mover).without(m.from))
+        if (chess::is_legal(b, Move{s, m.to, std::nullopt})) rivals |= chess::BitBoard::from(s);
+    return rivals;
 }
 
-// File first, then rank, then both: the least that tells the mover from its legal rivals.
-// The legal moves of the same kind onto the same square from elsewhere are exactly those
-// pieces' moves there that `is_legal` accepts (pieces other than pawns never promote, and the
-// one king has no rival), so the rivals need no full move list.
-void append_disambiguation(std::string& out, const Board& b, Piece mover, const Move& m) {
-    bool rival = false, same_file = false, same_rank = false;
-    for (const chess::Square s : b.colored_pieces(b.side_to_move, mover).without(m.from)) {
-        if (!chess::is_legal(b, Move{s, m.to, std::nullopt})) continue;
-        rival = true;
-        same_file |= chess::file_of(s) == chess::file_of(m.from);
-        same_rank |= chess::rank_of(s) == chess::rank_of(m.from);
+// The longest body: a piece, its file and rank, the capture sign and a square ("Qa1xb2"), or a
+// pawn's capture with its promotion ("exd8=Q").
+constexpr std::size_t LONGEST_SAN_BODY = 6;
+
+// The body of a legal move's SAN, given the rivals of its mover (legal_rivals); returns the end.
+// File first, then rank, then both: the least that tells the mover from its rivals.
+inline char* write_san_body(char* out, const Board& b, const Move& m, Piece mover,
+                            chess::BitBoard rivals) {
+    if (b.is_castling(m)) {
+        const std::string_view text =
+            chess::castling_san(chess::castling(b.side_to_move, m.from, m.to));
+        return std::copy(text.begin(), text.end(), out);
     }
-    if (!rival) return;
-    if (!same_file) {
-        out += chess::file_char(chess::file_of(m.from));
-    } else if (!same_rank) {
-        out += chess::rank_char(chess::rank_of(m.from));
-    } else {
-        out += chess::file_char(chess::file_of(m.from));
-        out += chess::rank_char(chess::rank_of(m.from));
+    const bool capture = b.occupied().has(m.to);
+    const chess::File file = chess::file_of(m.from);
+    if (mover == Piece::Pawn) {
+        // En passant lands on an empty square, so a change of file is what marks it.
+        if (capture || file != chess::file_of(m.to)) {
+            *out++ = chess::file_char(file);
+            *out++ = 'x';
+        }
+        out = chess::write_square(out, m.to);
+        if (m.promotion) {
+            *out++ = '=';
+            *out++ = chess::piece_letter(*m.promotion);
+        }
+        return out;
     }
+    *out++ = chess::piece_letter(mover);
+    if (rivals.any()) {
+        const bool same_file = (rivals & chess::file_set(file)).any();
+        const bool same_rank = (rivals & chess::rank_set(chess::rank_of(m.from))).any();
+        if (!same_file || same_rank) *out++ = chess::file_char(file);
+        if (same_file) *out++ = chess::rank_char(chess::rank_of(m.from));
+    }
+    if (capture) *out++ = 'x';
+    return chess::write_square(out, m.to);
 }
 
 }  // namespace
@@ -52,29 +75,10 @@ void append_disambiguation(std::string& out, const Board& b, Piece mover, const 
 std::string san_body(const Board& b, const Move& m) {
     const std::optional<Piece> mover = b.piece_on(m.from);
     if (!mover) chess::invariant_failure("legal move has a mover");
-    if (b.is_castling(m))
-        return std::string(chess::castling_san(chess::castling(b.side_to_move, m.from, m.to)));
-
-    const bool capture = b.piece_on(m.to).has_value();
-    std::string out;
-    if (*mover == Piece::Pawn) {
-        // En passant lands on an empty square, so a change of file is what marks it.
-        if (capture || chess::file_of(m.from) != chess::file_of(m.to)) {
-            out += chess::file_char(chess::file_of(m.from));
-            out += 'x';
-        }
-        append_square(out, m.to);
-        if (m.promotion) {
-            out += '=';
-            out += chess::piece_letter(*m.promotion);
-        }
-        return out;
-    }
-    out += chess::piece_letter(*mover);
-    append_disambiguation(out, b, *mover, m);
-    if (capture) out += 'x';
-    append_square(out, m.to);
-    return out;
+    const chess::BitBoard rivals =
+        *mover == Piece::Pawn || b.is_castling(m) ? chess::EMPTY : legal_rivals(b, *mover, m);
+    char text[LONGEST_SAN_BODY];
+    return std::string(text, write_san_body(text, b, m, *mover, rivals));
 }
 
 namespace {
@@ -122,21 +126,41 @@ namespace {
 
 // Letters, digits other than 0, and the capture, promotion and castling signs: a text of
 // these alone is what the writer produces, and no step of the clean-up changes it.
-constexpr bool plain_san_byte(char c) {
-    return (c >= 'a' && c <= 'h') || (c >= '1' && c <= '8') || c == 'x' || c == '=' || c == '-' ||
-           c == 'K' || c == 'Q' || c == 'R' || c == 'B' || c == 'N' || c == 'O';
+constexpr std::array<bool, 256> PLAIN_SAN_BYTES = [] {
+    std::array<bool, 256> t{};
+    for (const char c : std::string_view("abcdefgh12345678x=-KQRBNO")) t[std::uint8_t(c)] = true;
+    return t;
+}();
+
+constexpr bool is_sign(char c) { return c == '+' || c == '#' || c == '!' || c == '?'; }
+
+bool plain_san(std::string_view text) {
+    for (const char c : text)
+        if (!PLAIN_SAN_BYTES[std::uint8_t(c)]) return false;
+    return true;
 }
 
 }  // namespace
 
+std::string_view normalized_san(std::string_view text, std::string& buffer) {
+    // The writer's texts, with or without their check or mate sign: the signs at the end are
+    // all the clean-up takes away.
+    std::size_t body = 0;
+    while (body < text.size() && PLAIN_SAN_BYTES[std::uint8_t(text[body])]) ++body;
+    std::size_t end = body;
+    while (end < text.size() && is_sign(text[end])) ++end;
+    if (end == text.size()) return std::string_view(text.data(), body);
+    normalize_san_into(text, buffer);
+    return buffer;
+}
+
 void normalize_san_into(std::string_view text, std::string& out) {
-    if (std::all_of(text.begin(), text.end(), plain_san_byte)) {
+    if (plain_san(text)) {
         out.assign(text);
         return;
     }
     std::string_view s = trim(text);
-    while (!s.empty() && (s.back() == '+' || s.back() == '#' || s.back() == '!' || s.back() == '?'))
-        s.remove_suffix(1);
+    while (!s.empty() && is_sign(s.back())) s.remove_suffix(1);
     out.clear();
     for (std::size_t i = 0; i < s.size();) {
         if (s.compare(i, 4, "e.p.") == 0) {
@@ -206,34 +230,19 @@ std::optional<SanShape> shape_of(std::string_view target) {
     return shape;
 }
 
-// The squares from which a piece of the shape's kind and colour could reach its square, by
-// the piece's own geometry: is_legal then decides each.
-chess::BitBoard possible_movers(const Board& b, const SanShape& shape) {
+// The squares from which a pawn or the king of the side to move could reach `to` by its own
+// geometry: is_legal then decides each.
+chess::BitBoard possible_movers(const Board& b, Piece mover, chess::Square to) {
     const chess::Color us = b.side_to_move;
-    const chess::Square to = *shape.to;
-    const chess::BitBoard occupied = b.occupied();
-    chess::BitBoard from;
-    switch (*shape.mover) {
-        case Piece::Pawn: {
-            // Captures come from where a pawn of the other side on the square would attack;
-            // pushes from one or two squares behind it.
-            const chess::BitBoard square = chess::BitBoard::from(to);
-            const chess::BitBoard behind = us == chess::Color::White
-                                               ? chess::BitBoard{square.bits >> 8}
-                                               : chess::BitBoard{square.bits << 8};
-            const chess::BitBoard further = us == chess::Color::White
-                                                ? chess::BitBoard{behind.bits >> 8}
-                                                : chess::BitBoard{behind.bits << 8};
-            from = chess::pawn_attacks(~us, to) | behind | further;
-            break;
-        }
-        case Piece::Knight: from = chess::knight_attacks(to); break;
-        case Piece::Bishop: from = chess::bishop_attacks(to, occupied); break;
-        case Piece::Rook: from = chess::rook_attacks(to, occupied); break;
-        case Piece::Queen: from = chess::queen_attacks(to, occupied); break;
-        case Piece::King: from = chess::king_attacks(to); break;
-    }
-    return from & b.colored_pieces(us, *shape.mover);
+    if (mover == Piece::King) return chess::king_attacks(to) & b.colored_pieces(us, mover);
+    // Captures come from where a pawn of the other side on the square would attack; pushes
+    // from one or two squares behind it.
+    const chess::BitBoard square = chess::BitBoard::from(to);
+    const chess::BitBoard behind = us == chess::Color::White ? chess::BitBoard{square.bits >> 8}
+                                                             : chess::BitBoard{square.bits << 8};
+    const chess::BitBoard further = us == chess::Color::White ? chess::BitBoard{behind.bits >> 8}
+                                                              : chess::BitBoard{behind.bits << 8};
+    return (chess::pawn_attacks(~us, to) | behind | further) & b.colored_pieces(us, mover);
 }
 
 }  // namespace
@@ -244,12 +253,12 @@ chess::BitBoard possible_movers(const Board& b, const SanShape& shape) {
 std::optional<Move> read_clean_san(const Board& board, std::string_view clean) {
     const std::optional<SanShape> shape = shape_of(clean);
     if (!shape) return std::nullopt;
-    std::optional<Move> found;
-    const auto try_move = [&](const Move& m) {
-        if (!found && san_body(board, m) == clean) found = m;
-    };
     if (shape->castling) {
         // Castling is the king onto its own rook, which no other king move lands on.
+        std::optional<Move> found;
+        const auto try_move = [&](const Move& m) {
+            if (!found && san_body(board, m) == clean) found = m;
+        };
         chess::generate_moves_for(
             board,
             [&](const chess::PieceMoves& group) {
@@ -262,19 +271,44 @@ std::optional<Move> read_clean_san(const Board& board, std::string_view clean) {
     const chess::Square to = *shape->to;
     // A move onto an own piece is castling, which the shape has ruled out.
     if (board.us().has(to)) return std::nullopt;
-    const bool promotes = shape->mover == Piece::Pawn && chess::BACK_RANKS.has(to);
-    for (const chess::Square from : possible_movers(board, *shape)) {
-        if (!promotes) {
+    const Piece mover = *shape->mover;
+    const auto matches = [&](const Move& m, chess::BitBoard rivals) {
+        char text[LONGEST_SAN_BODY];
+        const char* end = write_san_body(text, board, m, mover, rivals);
+        if (std::size_t(end - text) != clean.size()) return false;
+        for (std::size_t i = 0; i < clean.size(); ++i)
+            if (text[i] != clean[i]) return false;
+        return true;
+    };
+    // The legal movers are each other's rivals: each is written against the others.
+    if (mover != Piece::Pawn && mover != Piece::King) {
+        const chess::BitBoard legal = chess::movers_to(board, mover, to);
+        for (const chess::Square from : legal) {
             const Move m{from, to, std::nullopt};
-            if (chess::is_legal(board, m)) try_move(m);
+            if (matches(m, legal.without(from))) return m;
+        }
+        return std::nullopt;
+    }
+    chess::BitBoard candidates = possible_movers(board, mover, to);
+    // A pawn's text starts with the file it leaves, a capture's as a push's.
+    if (mover == Piece::Pawn) candidates &= chess::file_set(chess::File(clean.front() - 'a'));
+    chess::BitBoard legal;
+    const bool promotes = mover == Piece::Pawn && chess::BACK_RANKS.has(to);
+    for (const chess::Square from : candidates) {
+        if (!promotes) {
+            if (chess::is_legal(board, Move{from, to, std::nullopt}))
+                legal |= chess::BitBoard::from(from);
             continue;
         }
         for (const Piece p : {Piece::Knight, Piece::Bishop, Piece::Rook, Piece::Queen}) {
             const Move m{from, to, p};
-            if (chess::is_legal(board, m)) try_move(m);
+            if (chess::is_legal(board, m) && matches(m, chess::EMPTY)) return m;
         }
     }
-    return found;
+    for (const chess::Square from : legal)
+        if (matches(Move{from, to, std::nullopt}, chess::EMPTY))
+            return Move{from, to, std::nullopt};
+    return std::nullopt;
 }
 
 std::optional<Move> read_san(const Board& board, std::string_view text) {

@@ -21,6 +21,9 @@ std::string normalize_san(std::string_view text);
 // The same into `out`, whose old contents it replaces: a caller reading many texts keeps one
 // buffer.
 void normalize_san_into(std::string_view text, std::string& out);
+// The text cleaned up: `text` itself when the clean-up would not change it (as for every text
+// the writer makes), else the cleaned text, written into `buffer`.
+std::string_view normalized_san(std::string_view text, std::string& buffer);
 
 // The first legal move in generation order whose SAN body (san_body) is `clean`, a text that
 // normalize_san has cleaned up; nothing when no legal move is written so.

@@ -9,8 +9,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pgn {
@@ -55,6 +58,12 @@ class Bits {
         bytes_.back() |= std::uint8_t(bit) << (size_ % 8);
         ++size_;
     }
+    // `count` more bits, each `bit`.
+    void append(std::size_t count, bool bit);
+    void set(std::size_t i, bool bit) {
+        const std::uint8_t mask = std::uint8_t(1u << (i % 8));
+        bytes_[i / 8] = bit ? bytes_[i / 8] | mask : bytes_[i / 8] & ~mask;
+    }
     void truncate(std::size_t size);
     bool operator[](std::size_t i) const { return (bytes_[i / 8] >> (i % 8)) & 1; }
     std::size_t size() const { return size_; }
@@ -83,6 +92,16 @@ struct Values {
         values.push_back(T{});
         validity.push(false);
     }
+    // `count` more cells at once, each holding T{}, present or not, for set() to fill: a
+    // writer that knows how many rows come sets each cell in place.
+    void grow(std::size_t count, bool present) {
+        values.resize(values.size() + count);
+        validity.append(count, present);
+    }
+    void set(std::size_t i, T value) {
+        values[i] = value;
+        validity.set(i, true);
+    }
     void truncate(std::size_t size) {
         values.resize(size);
         validity.truncate(size);
@@ -91,14 +110,35 @@ struct Values {
     void clear() { truncate(0); }
 };
 
+// Allocates as std::allocator does, but leaves what a resize adds unwritten (default
+// initialised): a buffer grown for a writer to fill is not zeroed first.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UnsetAllocator<U>;
+    };
+    UnsetAllocator() = default;
+    template <class U>
+    UnsetAllocator(const UnsetAllocator<U>&) {}
+    template <class U>
+    void construct(U* p) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // Texts: cell i is data[offsets[i], offsets[i + 1]).
 struct Texts {
     std::vector<std::int64_t> offsets{0};
-    std::string data;
+    std::vector<char, UnsetAllocator<char>> data;
     Bits validity;
 
     void push(std::string_view text) {
-        data += text;
+        data.insert(data.end(), text.begin(), text.end());
         close(true);
     }
     void push_empty() { close(false); }
@@ -112,12 +152,49 @@ struct Texts {
         data.resize(std::size_t(offsets.back()));
         validity.truncate(size);
     }
+    // `count` more cells, all empty.
+    void grow_empty(std::size_t count) {
+        offsets.resize(offsets.size() + count, offsets.back());
+        validity.append(count, false);
+    }
     std::string_view operator[](std::size_t i) const {
         return std::string_view(data.data() + offsets[i], std::size_t(offsets[i + 1] - offsets[i]));
     }
     bool present(std::size_t i) const { return validity[i]; }
     std::size_t size() const { return offsets.size() - 1; }
     void clear() { truncate(0); }
+};
+
+// Writes the texts of `count` new cells in place, one after another, each of at most `most`
+// bytes: the data grows once by all they can take, each cell is written where the one before
+// ended (or closed empty), and what was not used is given back at the end.
+class TextCells {
+  public:
+    TextCells(Texts& texts, std::size_t count, std::size_t most)
+        : texts_(texts), row_(texts.size()), used_(texts.data.size()) {
+        texts.offsets.resize(row_ + count + 1, std::int64_t(used_));
+        texts.validity.append(count, true);
+        texts.data.resize(used_ + count * most);
+    }
+    TextCells(const TextCells&) = delete;
+    TextCells& operator=(const TextCells&) = delete;
+    ~TextCells() { texts_.data.resize(used_); }
+
+    // Where the next cell's text goes, and the end of what was written there.
+    char* at() { return texts_.data.data() + used_; }
+    void close(const char* end) {
+        used_ = std::size_t(end - texts_.data.data());
+        texts_.offsets[++row_] = std::int64_t(used_);
+    }
+    void close_empty() {
+        texts_.validity.set(row_, false);
+        texts_.offsets[++row_] = std::int64_t(used_);
+    }
+
+  private:
+    Texts& texts_;
+    std::size_t row_;   // the cell being written
+    std::size_t used_;  // the data's bytes written
 };
 
 // Why a game was left out, in a few words: the walk's last line sums the games by these.

@@ -27,8 +27,4 @@ bool is_annotation(std::string_view w) {
     return false;
 }
 
-bool is_null_move(std::string_view word) {
-    return word == "--" || word == "Z0" || word == "0000" || word == "@@@@";
-}
-
 }  // namespace pgn

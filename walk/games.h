@@ -17,7 +17,9 @@ namespace pgn {
 constexpr std::size_t LONGEST_GAME = std::size_t(32) << 20;
 
 // Words that stand for a move that passes.
-bool is_null_move(std::string_view word);
+inline bool is_null_move(std::string_view word) {
+    return word == "--" || word == "Z0" || word == "0000" || word == "@@@@";
+}
 
 // The signs writers put after a move, apart from it: !?, +-, =, the Unicode evaluation
 // signs, a novelty's N or TN, an en passant capture's e.p.

@@ -119,6 +119,26 @@ int digit_length(std::string_view data, std::size_t at, bool final) {
     return d.c.valid && digit_value(d.c.code) >= 0 ? d.c.size : 0;
 }
 
+// Where the token at `p` ends when it is one of the common kinds in ASCII and the bytes that
+// settle it are at hand: a word of ASCII letters and signs ended by an ASCII byte that ends
+// words, or digits followed by dots and then a byte that is not a dot (a move number, which no
+// result can be: a result's second byte is a sign). 0 for anything else, which the general
+// reading then settles.
+std::size_t plain_token(std::string_view data, std::size_t p) {
+    const std::size_t size = data.size();
+    const unsigned first = std::uint8_t(data[p]);
+    std::size_t at = p + 1;
+    if (STARTS[first] == WORD) {
+        while (at < size && WORD_BYTES[std::uint8_t(data[at])] == IN_WORD) ++at;
+        return at < size && WORD_BYTES[std::uint8_t(data[at])] == END_WORD ? at : 0;
+    }
+    if (STARTS[first] != DIGIT) return 0;
+    while (at < size && data[at] >= '0' && data[at] <= '9') ++at;
+    if (at == size || data[at] != '.') return 0;
+    while (at < size && data[at] == '.') ++at;
+    return at < size ? at : 0;
+}
+
 }  // namespace
 
 Tokenizer::Outcome Tokenizer::finish(Token& out, TokenKind kind, std::size_t end) {
@@ -173,9 +193,19 @@ void Tokenizer::drop(std::string_view data, std::size_t count) {
     if (token_.stray != std::string_view::npos) token_.stray -= count;
 }
 
-Tokenizer::Outcome Tokenizer::next(std::string_view data, bool final, Token& out) {
-    if (partial_ != Partial::None) return resume(data, final, out);
-    return start(data, final, out);
+bool Tokenizer::plain(std::string_view data, Token& out) {
+    std::size_t p = position_;
+    while (p < data.size() && STARTS[std::uint8_t(data[p])] == SPACE) ++p;
+    position_ = p;
+    if (p == data.size()) return false;
+    const std::size_t end = plain_token(data, p);
+    if (!end) return false;
+    out.kind = STARTS[std::uint8_t(data[p])] == DIGIT ? TokenKind::Number : TokenKind::Word;
+    out.begin = p;
+    out.end = end;
+    out.stray = std::string_view::npos;
+    position_ = end;
+    return true;
 }
 
 Tokenizer::Outcome Tokenizer::start(std::string_view data, bool final, Token& out) {

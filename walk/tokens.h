@@ -62,7 +62,11 @@ class Tokenizer {
     // The next token of `data` from position(); `final` says no byte will follow `data`.
     // NeedMore: the bytes so far settle nothing more (call again with more data, the same
     // bytes at the same places); End: `final`, and nothing is left.
-    Outcome next(std::string_view data, bool final, Token& out);
+    Outcome next(std::string_view data, bool final, Token& out) {
+        if (partial_ != Partial::None) return resume(data, final, out);
+        if (plain(data, out)) return Outcome::Token;
+        return start(data, final, out);
+    }
 
     // Where the next token starts, and how far the bytes after it have been read.
     std::size_t position() const { return position_; }
@@ -91,6 +95,9 @@ class Tokenizer {
     enum class Partial : std::uint8_t { None, Comment, LineComment, Nag, Digits, Dots, Word, Tag };
     enum class TagStep : std::uint8_t { Bracket, Name, Quote, Value, Bracket2 };
 
+    // The common tokens (ASCII words and move numbers settled by the bytes at hand) read at
+    // once, after the ASCII white space before them; false leaves the token to start().
+    bool plain(std::string_view data, Token& out);
     Outcome start(std::string_view data, bool final, Token& out);
     Outcome resume(std::string_view data, bool final, Token& out);
     Outcome resume_as(Partial partial, std::string_view data, bool final, Token& out);

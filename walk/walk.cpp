@@ -7,6 +7,7 @@
 
 #include "annotations.h"
 #include "chess/fen.h"
+#include "chess/fen_writer.h"
 #include "chess/movegen.h"
 #include "chess/play.h"
 #include "chess/uci.h"
@@ -70,14 +71,6 @@ bool is_movetext(TokenKind kind) {
         case TokenKind::Tag: return false;
         default: return true;
     }
-}
-
-template <class T>
-void push(Values<T>& column, const std::optional<T>& value) {
-    if (value)
-        column.push(*value);
-    else
-        column.push_empty();
 }
 
 struct Range {
@@ -150,6 +143,7 @@ class Walker {
     GameText game_;
     Tokenizer tokens_;
     std::string clean_;  // the SAN being read, cleaned up
+    chess::FenWriter fens_;
 };
 
 void Walker::walk() {
@@ -170,7 +164,18 @@ void Walker::walk() {
         // Past the longest a game may be, nothing more of it is kept.
         if ((state.started || ends) && token.end - game_.start > options_.longest_game)
             game_.cut = true;
-        if (!game_.cut) collect(game_, token, effect, state);
+        if (!game_.cut) {
+            // What most tokens are, taken as collect() takes them: a move number adds nothing,
+            // a word of UTF-8 text its move.
+            const bool common =
+                game_.decided &&
+                (token.kind == TokenKind::Number ||
+                 (token.kind == TokenKind::Word && token.stray == std::string_view::npos));
+            if (!common)
+                collect(game_, token, effect, state);
+            else if (effect == Effect::Move && game_.kept)
+                game_.moves.push_back({token.begin, token.end});
+        }
         if (ends) finish(token.end);
     }
     if (state.started) finish(data_.size());
@@ -317,73 +322,77 @@ void Walker::write_game(const GameText& game, const GameTags& tags) {
 }
 
 // The moves on one board, a row each; the first move that cannot be played is the game's
-// fault, and its rows are dropped by the caller.
+// fault, and its rows are dropped by the caller. Every column grows by the game's rows at once
+// and its cells are then set in place.
 std::optional<Fault> Walker::walk_moves(const GameText& game, Board board) {
     const ColumnSet columns = options_.columns;
-    const bool want_fen = columns.has(Column::Fen), want_uci = columns.has(Column::Uci),
-               want_san = columns.has(Column::San), want_see = columns.has(Column::See),
-               want_count = columns.has(Column::LegalMoves);
+    const bool want_see = columns.has(Column::See), want_count = columns.has(Column::LegalMoves);
+    const std::size_t first = out_.rows(), rows = game.moves.size();
+    out_.ply.grow(rows, true);
+    out_.legal_moves.grow(rows, true);
+    out_.see.grow(rows, want_see);
+    out_.check.append(rows, false);
+    out_.clock.grow(rows, false);
+    out_.eval.grow(rows, false);
+    out_.mate.grow(rows, false);
+    std::optional<TextCells> fen, uci, san;
+    const auto text_cells = [&](std::optional<TextCells>& cells, Column column, Texts& texts,
+                                std::size_t most) {
+        if (columns.has(column))
+            cells.emplace(texts, rows, most);
+        else
+            texts.grow_empty(rows);
+    };
+    text_cells(fen, Column::Fen, out_.fen, chess::MAX_FEN_LENGTH);
+    text_cells(uci, Column::Uci, out_.uci, 8);
+    text_cells(san, Column::San, out_.san, 8);
     // The count of legal moves after one move is the next row's count, and tells the SAN of a
     // checking move whether it mates.
     std::uint64_t count = want_count ? chess::count_moves(board) : 0;
     auto notes = game.notes.begin();
-    for (std::size_t i = 0; i < game.moves.size(); ++i) {
+    for (std::size_t i = 0; i < rows; ++i) {
+        const std::size_t row = first + i;
         const std::uint32_t ply = std::uint32_t(i + 1);
         const std::string_view written = slice(data_, game.moves[i].begin, game.moves[i].end);
-        out_.ply.push(std::int32_t(ply));
-        if (want_fen) {
-            char fen[chess::MAX_FEN_LENGTH];
-            const char* end = chess::write_fen(fen, board, chess::CastlingLetters::Either);
-            out_.fen.push(std::string_view(fen, std::size_t(end - fen)));
-        } else {
-            out_.fen.push_empty();
-        }
-        out_.legal_moves.push(std::int32_t(count));
+        out_.ply.values[row] = std::int32_t(ply);
+        if (fen) fen->close(fens_.write(fen->at(), board, chess::CastlingLetters::Either));
+        out_.legal_moves.values[row] = std::int32_t(count);
         if (is_null_move(written)) {
             if (board.checkers.any())
                 return Fault{ply, std::string(written), "null move illegal (in check)",
                              Reason::NullMoveInCheck};
             chess::null_move(board);
             if (want_count) count = chess::count_moves(board);
-            out_.uci.push_empty();
-            out_.san.push_empty();
-            out_.see.push_empty();
+            if (uci) uci->close_empty();
+            if (san) san->close_empty();
+            if (want_see) out_.see.validity.set(row, false);
         } else {
-            morvek::normalize_san_into(written, clean_);
-            const std::optional<chess::Move> move = morvek::read_clean_san(board, clean_);
+            const std::string_view text = morvek::normalized_san(written, clean_);
+            const std::optional<chess::Move> move = morvek::read_clean_san(board, text);
             if (!move)
                 return Fault{ply, std::string(written),
                              morvek::message({"no legal move matches SAN '", written, "'"}),
                              Reason::MoveNotLegal};
-            if (want_uci) {
-                char uci[8];
-                out_.uci.push(std::string_view(
-                    uci, std::size_t(chess::write_uci_move(uci, board, *move) - uci)));
-            } else {
-                out_.uci.push_empty();
-            }
-            if (want_see)
-                out_.see.push(chess::see_of_move(board, *move));
-            else
-                out_.see.push_empty();
+            if (uci) uci->close(chess::write_uci_move(uci->at(), board, *move));
+            if (want_see) out_.see.values[row] = chess::see_of_move(board, *move);
             chess::play_unchecked(board, *move);
+            const bool check = board.checkers.any();
+            if (want_count || (san && check)) count = chess::count_moves(board);
             // The SAN of the move is the text read, as the writer writes every legal move.
-            if (want_count || (want_san && board.checkers.any())) count = chess::count_moves(board);
-            if (want_san) {
-                if (board.checkers.any()) clean_ += count == 0 ? '#' : '+';
-                out_.san.push(clean_);
-            } else {
-                out_.san.push_empty();
+            if (san) {
+                char* end = std::copy(text.begin(), text.end(), san->at());
+                if (check) *end++ = count == 0 ? '#' : '+';
+                san->close(end);
             }
         }
-        out_.check.push(board.checkers.any());
+        if (board.checkers.any()) out_.check.set(row, true);
         while (notes != game.notes.end() && notes->ply < ply) ++notes;
-        const Annotations none;
-        const Annotations& found =
-            notes != game.notes.end() && notes->ply == ply ? notes->notes : none;
-        push(out_.clock, found.clock);
-        push(out_.eval, found.eval);
-        push(out_.mate, found.mate);
+        if (notes != game.notes.end() && notes->ply == ply) {
+            const Annotations& found = notes->notes;
+            if (found.clock) out_.clock.set(row, *found.clock);
+            if (found.eval) out_.eval.set(row, *found.eval);
+            if (found.mate) out_.mate.set(row, *found.mate);
+        }
     }
     return std::nullopt;
 }

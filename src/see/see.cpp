@@ -24,12 +24,16 @@ struct Attacker {
 // order the piece kinds are stored in.
 Attacker least_valuable_attacker(const Board& board, BitBoard candidates) {
     std::optional<Attacker> best;
-    for (const Square s : candidates) {
-        const std::optional<Piece> piece = board.piece_on(s);
-        if (!piece) invariant_failure("attacker square must be occupied");
-        if (!best || exchange_value(*piece) < exchange_value(best->piece))
-            best = Attacker{s, *piece};
+    for (unsigned p = 0; p < PIECE_KINDS; ++p) {
+        const BitBoard of_kind = candidates & board.pieces[p];
+        if (of_kind.empty()) continue;
+        const Attacker found{of_kind.lowest(), Piece(p)};
+        const std::int32_t value = exchange_value(found.piece);
+        if (!best || value < exchange_value(best->piece) ||
+            (value == exchange_value(best->piece) && found.square < best->square))
+            best = found;
     }
+    if (!best) invariant_failure("attacker square must be occupied");
     return *best;
 }
 
@@ -46,7 +50,7 @@ bool king_may_capture(const Board& board, Square king, Square to, BitBoard occup
 // pawn's square must stop blocking the file for the recaptures.
 std::int32_t first_gain(const Board& board, Piece mover, Color color, Square to,
                         BitBoard& occupied) {
-    if (const std::optional<Piece> victim = board.piece_on(to)) return exchange_value(*victim);
+    if (occupied.has(to)) return exchange_value(*board.piece_on(to));
     if (mover != Piece::Pawn || !board.en_passant) return 0;
     const EnPassant ep = en_passant_on(color, *board.en_passant);
     if (to != ep.target) return 0;
@@ -72,7 +76,7 @@ std::int32_t see(const Board& board, Square from, Square to) {
     const std::optional<Color> mover_color = board.color_on(from);
     if (!mover_color) invariant_failure("SEE: from-square has no color");
 
-    GainList gain{};
+    GainList gain;
     BitBoard occupied = board.occupied();
     gain[0] = first_gain(board, *mover, *mover_color, to, occupied);
     occupied = occupied.without(from);
@@ -82,7 +86,8 @@ std::int32_t see(const Board& board, Square from, Square to) {
     std::int32_t previous = gain[0];
     unsigned depth = 0;
     for (;;) {
-        const BitBoard candidates = attackers_to(board, to, occupied) & board.colors[index(side)];
+        const BitBoard side_pieces = occupied & board.colors[index(side)];
+        const BitBoard candidates = Attackers{board, to, side_pieces, occupied}.all();
         if (candidates.empty()) break;
         const Attacker attacker = least_valuable_attacker(board, candidates);
         if (attacker.piece == Piece::King &&

@@ -57,7 +57,8 @@ inline BitBoard squares(std::initializer_list<Square> list) {
     return out;
 }
 
-// is_legal accepts exactly the generated moves among every from, to and promotion.
+// is_legal accepts exactly the generated moves among every from, to and promotion, and
+// movers_to names exactly the pieces generation moves to each square.
 inline void expect_is_legal_agrees_with_generation(const Board& b) {
     const MoveList legal = legal_move_list(b);
     for (unsigned f = 0; f < 64; ++f)
@@ -69,6 +70,16 @@ inline void expect_is_legal_agrees_with_generation(const Board& b) {
                 ASSERT_EQ(is_legal(b, m), generated)
                     << to_fen(b, true) << " " << f << "-" << t << " " << p;
             }
+    // The pieces that may go to a square, asked backwards, are those generation moves there.
+    for (const Piece p : {Piece::Knight, Piece::Bishop, Piece::Rook, Piece::Queen})
+        for (unsigned t = 0; t < 64; ++t) {
+            BitBoard generated;
+            for (const Move& m : legal)
+                if (m.to == Square(t) && b.piece_on(m.from) == p && !b.is_castling(m))
+                    generated |= BitBoard::from(m.from);
+            ASSERT_EQ(movers_to(b, p, Square(t)).bits, generated.bits)
+                << to_fen(b, true) << " " << piece_char(p) << " to " << t;
+        }
 }
 
 }  // namespace chess::test

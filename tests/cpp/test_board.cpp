@@ -6,6 +6,9 @@
 
 #include "chess/attacks.h"
 #include "chess/fen.h"
+#include "chess/fen_writer.h"
+#include "chess/movegen.h"
+#include "chess/play.h"
 #include "common.h"
 
 using namespace chess;
@@ -224,6 +227,49 @@ TEST(FenWriting, VectorLettersEqualTheTableForm) {
     }
 }
 
+// A writer that follows boards writes what write_fen writes of each: along random games (passes,
+// castling of both kinds, en passant, promotions, rights lost), and jumping to boards of any
+// contents, with every way of writing the castling field.
+TEST(FenWriting, FollowingBoardsWritesEachAsWriteFen) {
+    std::mt19937_64 rng(20261210);
+    FenWriter writer;
+    const auto expect_same = [&](const Board& b) {
+        for (const CastlingLetters letters :
+             {CastlingLetters::Either, CastlingLetters::Standard, CastlingLetters::RookFiles}) {
+            char followed[MAX_FEN_LENGTH], whole[MAX_FEN_LENGTH];
+            const std::string_view a(followed,
+                                     std::size_t(writer.write(followed, b, letters) - followed));
+            const std::string_view w(whole, std::size_t(write_fen(whole, b, letters) - whole));
+            ASSERT_EQ(a, w);
+        }
+    };
+    for (int game = 0; game < 60; ++game) {
+        Board b =
+            test::load(game % 3 ? START : "1r3kr1/pppppppp/8/8/8/8/PPPPPPPP/1R3KR1 w GBgb - 0 1");
+        for (int ply = 0; ply < 200; ++ply) {
+            expect_same(b);
+            if (HasFatalFailure()) return;
+            const MoveList legal = legal_move_list(b);
+            if (legal.empty()) break;
+            if (ply % 17 == 16 && b.checkers.empty())
+                null_move(b);
+            else
+                play_unchecked(b, legal[rng() % legal.size()]);
+        }
+        Board any;  // squares of any contents, not a position
+        for (unsigned sq = 0; sq < 64; ++sq) {
+            const unsigned what = unsigned(rng() % 20);
+            if (what >= 12) continue;
+            any.pieces[what % PIECE_KINDS] |= BitBoard::from(Square(sq));
+            any.colors[what / PIECE_KINDS] |= BitBoard::from(Square(sq));
+        }
+        any.fullmove_number = std::uint16_t(rng());
+        any.halfmove_clock = std::uint8_t(rng() % 101);
+        expect_same(any);
+        if (HasFatalFailure()) return;
+    }
+}
+
 TEST(PositionKey, TellsSideAndRightsApartAndIsNotKeptByReading) {
     const auto a = from_fen(START, false);
     const auto b = from_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1", false);
@@ -345,6 +391,30 @@ TEST(SlidingAttacks, EveryOccupancySubsetMatchesTheRayWalk) {
         const Square s = Square(x >> 58);
         ASSERT_EQ(rook_attacks(s, occ), detail::slow_rook_attacks(s, occ));
         ASSERT_EQ(bishop_attacks(s, occ), detail::slow_bishop_attacks(s, occ));
+    }
+}
+
+// The set of squares a side's pawns, knights and kings attack holds exactly the squares that
+// some such piece of that side attacks, on boards of any contents (pawns on the edge ranks and
+// files, several kings).
+TEST(StepAttacks, AreTheSquaresEachStepperAttacks) {
+    std::mt19937_64 rng(20261211);
+    for (int n = 0; n < 2000; ++n) {
+        Board b;
+        for (unsigned sq = 0; sq < 64; ++sq) {
+            const unsigned what = unsigned(rng() % 30);
+            if (what >= 12) continue;
+            b.pieces[what % PIECE_KINDS] |= BitBoard::from(Square(sq));
+            b.colors[what / PIECE_KINDS] |= BitBoard::from(Square(sq));
+        }
+        for (const Color c : {Color::White, Color::Black}) {
+            const BitBoard set = step_attacks(b, c);
+            for (unsigned sq = 0; sq < 64; ++sq) {
+                const Attackers a{b, Square(sq), b.colors[index(c)], b.occupied()};
+                ASSERT_EQ(set.has(Square(sq)), (a.pawns() | a.knights() | a.kings()).any())
+                    << to_fen(b, true) << " " << sq;
+            }
+        }
     }
 }
 

@@ -92,7 +92,9 @@ void check_position(const Board& b, bool full_legality_sweep) {
     ASSERT_TRUE(test::returned_fen_reads_back(test::unkeyed(b)));
 
     const MoveList legal = legal_move_list(b);
+    // Counted by the instruction where the processor has one, and portably.
     ASSERT_EQ(count_moves(b), legal.size()) << to_fen(b, true);
+    ASSERT_EQ(detail::count_moves_portable(b), legal.size()) << to_fen(b, true);
     std::vector<std::string> texts;
     for (const Move& m : legal) {
         ASSERT_TRUE(is_legal(b, m)) << to_fen(b, true);

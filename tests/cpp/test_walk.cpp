@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "annotations.h"
 #include "splitter.h"
+#include "tokens.h"
 #include "walk.h"
 
 namespace {
@@ -197,6 +200,125 @@ TEST(WalkLongGames, AreCutAtTheBoundAlike) {
         EXPECT_EQ(problems_of(walked), cut) << "block " << block;
         EXPECT_EQ(rows_of(walked), rows_of(whole)) << "block " << block;
     }
+}
+
+// The tokens of a text read whole, where the common ones are read at once, are those of the
+// text handed over a byte at a time, where every token waits for the bytes that settle it.
+TEST(WalkTokens, WholeAsFedByteByByte) {
+    const std::vector<std::string> pieces = {"1.",        "12...",
+                                             "1",         "0",
+                                             ".",         "1-0",
+                                             "1-0x",      "0-1",
+                                             "1/2-1/2",   "1/2",
+                                             "*",         "*x",
+                                             " ",         "\n",
+                                             "\r\n",      "e4",
+                                             "Nf3",       "O-O-O",
+                                             "exd8=Q+",   "{c}",
+                                             "{",         "}",
+                                             "$",         "$12",
+                                             "(",         ")",
+                                             ";x\n",      "%e\n",
+                                             "[A \"b\"]", "[",
+                                             "]",         "--",
+                                             "Z0",        "1.e4",
+                                             "\xD9\xA1.", "\xD9\xA1",
+                                             "\xC2\xA0",  "\xE3\x80\x80",
+                                             "N\xFF",     "\xEF",
+                                             "e4!?",      "a\tb",
+                                             "\x1c",      "12.\xC2\xA0"};
+    std::mt19937 rng(44);
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        for (int i = 0; i < 12; ++i) text += pieces[rng() % pieces.size()];
+        const auto tokens_of = [&](bool fed) {
+            std::vector<std::string> out;
+            pgn::Tokenizer tokens;
+            pgn::Token token;
+            for (std::size_t size = fed ? 0 : text.size(); size <= text.size(); ++size) {
+                const std::string_view data(text.data(), size);
+                while (tokens.next(data, size == text.size(), token) ==
+                       pgn::Tokenizer::Outcome::Token) {
+                    std::ostringstream shown;
+                    shown << int(token.kind) << " " << token.text(text) << " " << token.stray;
+                    if (token.kind == pgn::TokenKind::Tag)
+                        shown << " " << token.name_end - token.name_begin << " "
+                              << token.value_end - token.value_begin;
+                    out.push_back(shown.str());
+                }
+            }
+            return out;
+        };
+        ASSERT_EQ(tokens_of(false), tokens_of(true)) << text;
+    }
+}
+
+// Validity bitmaps grown bit by bit, in runs, set in place and cut back hold what a plain list
+// of booleans holds, and the bits past the last of its final byte stay clear.
+TEST(WalkColumns, BitsAgreeWithAListOfBooleans) {
+    std::mt19937 rng(8);
+    for (int round = 0; round < 200; ++round) {
+        pgn::Bits bits;
+        std::vector<bool> model;
+        for (int step = 0; step < 40; ++step) {
+            const bool bit = rng() % 2;
+            switch (rng() % 4) {
+                case 0:
+                    bits.push(bit);
+                    model.push_back(bit);
+                    break;
+                case 1: {
+                    const std::size_t count = rng() % 20;
+                    bits.append(count, bit);
+                    model.insert(model.end(), count, bit);
+                    break;
+                }
+                case 2:
+                    if (!model.empty()) {
+                        const std::size_t i = rng() % model.size();
+                        bits.set(i, bit);
+                        model[i] = bit;
+                    }
+                    break;
+                default: {
+                    const std::size_t size = model.empty() ? 0 : rng() % (model.size() + 1);
+                    bits.truncate(size);
+                    model.resize(size);
+                }
+            }
+        }
+        ASSERT_EQ(bits.size(), model.size());
+        for (std::size_t i = 0; i < model.size(); ++i) ASSERT_EQ(bits[i], model[i]) << i;
+        ASSERT_EQ(bits.bytes().size(), (model.size() + 7) / 8);
+        if (model.size() % 8) {
+            EXPECT_EQ(bits.bytes().back() >> (model.size() % 8), 0);
+        }
+    }
+}
+
+// The CSV's numbers are what std::to_string writes, on both sides of every digit count.
+TEST(WalkColumns, CsvNumbersAsWritten) {
+    const std::vector<std::int64_t> evals = {0,    9,   -9,   10,   -10,   99,     -99,    100,
+                                             -100, 999, -999, 1000, -1000, 123456, -123456};
+    // Knights out and back, each move with its evaluation in pawns.
+    const char* moves[] = {"Nf3", "Nf6", "Ng1", "Ng8"};
+    std::string pgn;
+    for (std::size_t i = 0; i < evals.size(); ++i) {
+        const std::int64_t size = std::abs(evals[i]);
+        pgn += std::string(moves[i % 4]) + " { [%eval " + (evals[i] < 0 ? "-" : "") +
+               std::to_string(size / 100) + "." + (size % 100 < 10 ? "0" : "") +
+               std::to_string(size % 100) + "] } ";
+    }
+    pgn += "*";
+    pgn::WalkOptions options;
+    options.columns = pgn::ColumnSet::none().with(pgn::Column::Ply).with(pgn::Column::Eval);
+    pgn::WalkedChunk walked;
+    pgn::walk_games(pgn, 1, options, walked);
+    std::string csv, expected;
+    pgn::write_csv(walked, options.columns, "s", csv);
+    for (std::size_t i = 0; i < evals.size(); ++i)
+        expected += std::to_string(i + 1) + "," + std::to_string(evals[i]) + "\n";
+    EXPECT_EQ(csv, expected);
 }
 
 // Python's repr of the clock's double: whole seconds with ".0", as every other clock has a point.
