@@ -53,7 +53,7 @@ def run_threads(jobs: int, work: Work, options: WalkOptions) -> Iterator[ChunkRe
 
     pool = concurrent.futures.ThreadPoolExecutor(jobs, thread_name_prefix="walk")
     try:
-        yield from in_order(lambda chunk: _submit(pool, chunk, options), work, 2 * jobs)
+        yield from in_order(lambda chunk: _submit(pool, chunk, options), work, 4 * jobs)
     finally:
         pool.shutdown(wait=True, cancel_futures=True)
 

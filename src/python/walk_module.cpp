@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -394,8 +395,16 @@ PyObject* walk(PyObject*, PyObject* args, PyObject* kwargs) {
     });
     if (!ok) return nullptr;
     const pgn::WalkedChunk& walked = buffers->walked;
-    PyRef rows = PyRef::steal(
-        PyBytes_FromStringAndSize(buffers->csv.data(), Py_ssize_t(buffers->csv.size())));
+    // The rows are copied into their bytes object without the lock: a few megabytes a chunk,
+    // which the other threads' walks would otherwise wait for. Nobody else sees the object yet.
+    PyRef rows = PyRef::steal(PyBytes_FromStringAndSize(nullptr, Py_ssize_t(buffers->csv.size())));
+    if (rows) {
+        char* const into = PyBytes_AsString(rows.get());
+        const std::string& csv = buffers->csv;
+        Py_BEGIN_ALLOW_THREADS;
+        std::memcpy(into, csv.data(), csv.size());
+        Py_END_ALLOW_THREADS;
+    }
     PyRef problems = PyRef::steal(rows ? problem_list(walked.problems, a.source) : nullptr);
     PyObject* answer = problems
                            ? Py_BuildValue("(OOKKK)", rows.get(), problems.get(),
