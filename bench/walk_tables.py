@@ -7,8 +7,9 @@ BENCHMARKS.md.
 - Formats: the sample's copies written as .csv, .csv.zst and .parquet, whole commands, best of
   --repeat (alternated), and the files' sizes.
 - Choosing: a collection in the manner of an online database (every move with a clock and an
-  evaluation, every game with Elo tags, a seventh of them at 2500 or more) walked whole, and
-  with `--columns fen,uci --where 'WhiteElo>=2500'`.
+  evaluation, every game with Elo tags drawn as such a database's ratings fall) walked whole,
+  and with `--columns fen,uci --where 'WhiteElo>=2500'`; and the same with a seventh of the
+  games kept (`--where 'WhiteElo>=1930'`), where the kept games' walk weighs more.
 - Dask: a scheduler and two workers started as separate processes on this machine, the copies
   walked to a Parquet dataset; the CPU seconds of the client (the walker's process) against
   those of the scheduler and the workers, read from /proc before and after the walk.
@@ -36,12 +37,12 @@ WALKER = [sys.executable, "-m", "morvek_walk"]
 
 
 def with_elo(pgn: bytes, seed: int) -> bytes:
-    """Each game with WhiteElo and BlackElo tags, drawn so that about one game in seven has a
-    White of 2500 or more."""
+    """Each game with WhiteElo and BlackElo tags, drawn as an online database's ratings fall
+    (mean 1550, standard deviation 350: about one White in 300 at 2500 or more)."""
     rng = random.Random(seed)
 
     def tags(match: re.Match[bytes]) -> bytes:
-        white, black = rng.randint(1000, 2800), rng.randint(1000, 2800)
+        white, black = (max(600, round(rng.gauss(1550, 350))) for _ in range(2))
         return match[0] + b'[WhiteElo "%d"]\n[BlackElo "%d"]\n' % (white, black)
 
     return re.sub(rb'\[Event "[^"\n]*"\]\n', tags, pgn)
@@ -144,6 +145,12 @@ def main() -> None:
                 "fen,uci",
                 "--where",
                 "WhiteElo>=2500",
+            ],
+            "`--columns fen,uci --where 'WhiteElo>=1930'` (a seventh kept)": [
+                "--columns",
+                "fen,uci",
+                "--where",
+                "WhiteElo>=1930",
             ],
         }
         chosen = {name: float("inf") for name in choices}

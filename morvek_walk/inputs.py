@@ -204,6 +204,9 @@ class Chunk(NamedTuple):
     first_game: int  # the number of the first of them in their input, from 1
     index: int  # the chunk's place in the walk, from 0
     span: Optional[tuple[str, int, int]] = None
+    # Where its games begin (the splitter's native 32-bit numbers), so that a walk leaves a
+    # game its tags turn down unread.
+    starts: Optional[bytes] = None
 
 
 def read_span(span: tuple[str, int, int]) -> bytes:
@@ -256,15 +259,15 @@ class Reading:
         for path in self.paths:
             spans = by_place and path != "-" and not compression_of(path)
             real = os.path.realpath(path) if spans else path
-            splitter = _native.Splitter(moves, ranges=spans)
+            splitter = _native.Splitter(moves, ranges=spans, starts=True)
             for found in self._split(path, splitter):
                 if spans:
-                    games, first, begin, end = found
+                    games, first, begin, end, starts = found
                     span = (real, begin, end) if games is None else None
-                    yield Chunk(games, path, first, index, span)
+                    yield Chunk(games, path, first, index, span, starts)
                 else:
-                    games, first = found
-                    yield Chunk(games, path, first, index)
+                    games, first, starts = found
+                    yield Chunk(games, path, first, index, None, starts)
                 index += 1
 
     def _split(self, path: str, splitter: Any) -> Iterator[Any]:

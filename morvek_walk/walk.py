@@ -62,17 +62,21 @@ def walk_chunk(
     first_game: int,
     index: int,
     span: Optional[tuple[str, int, int]],
+    starts: Optional[bytes],
     options: WalkOptions,
 ) -> ChunkResult:
     """The rows of the whole games in `data` (or read from `span` when it is None), numbered
-    from `first_game`, in the options' form; `index` is the chunk's place in the walk."""
+    from `first_game`, in the options' form; `index` is the chunk's place in the walk, `starts`
+    where its games begin."""
     if data is None:
         assert span is not None
         data = read_span(span)
     if options.encoding is not None:
-        # The walk reads UTF-8; an encoding that keeps ASCII as it is splits the same way.
+        # The walk reads UTF-8; an encoding that keeps ASCII as it is splits the same way, but
+        # its games begin elsewhere once made UTF-8.
         data = data.decode(options.encoding, "replace").encode("utf-8")
-    arguments = (data, source, first_game, options.tags, options.columns, options.where)
+        starts = None
+    arguments = (data, source, first_game, options.tags, options.columns, options.where, starts)
     if options.form in ("table", "part"):
         batch = _native.walk_table(*arguments)
         if options.form == "part":

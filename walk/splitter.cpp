@@ -131,6 +131,7 @@ void Splitter::end_game(std::size_t end, std::vector<Chunk>& out) {
     }
     moves_ += game_moves_ + 1;
     game_moves_ = 0;
+    starts_.push_back(game_start_);
     last_end_ = end;
     if (moves_ >= chunk_moves_ || last_end_ - base_ >= chunk_bytes_) emit(last_end_, out);
 }
@@ -140,7 +141,8 @@ void Splitter::end_game(std::size_t end, std::vector<Chunk>& out) {
 void Splitter::emit(std::size_t end, std::vector<Chunk>& out) {
     const std::size_t count = end - base_;
     if (number_ > first_) {
-        Chunk chunk{std::string(), first_};
+        Chunk chunk;
+        chunk.first_game = first_;
         chunk.verbatim = !altered_;
         chunk.begin = byte_order_ ? 0 : base_ + mark_;
         chunk.end = base_ + mark_ + count;
@@ -149,10 +151,14 @@ void Splitter::emit(std::size_t end, std::vector<Chunk>& out) {
             if (byte_order_) chunk.bytes += BYTE_ORDER_MARK;
             chunk.bytes.append(pending_.data(), count);
         }
+        const std::size_t shift = byte_order_ ? BYTE_ORDER_MARK.size() : 0;
+        for (const std::size_t at : starts_)
+            if (at < end) chunk.game_starts.push_back(std::uint32_t(at - base_ + shift));
         out.push_back(std::move(chunk));
         byte_order_ = false;
     }
     if (count) altered_ = false;
+    std::erase_if(starts_, [&](std::size_t at) { return at < end; });
     drop(count);
     first_ = number_;
     moves_ = 0;
@@ -171,7 +177,8 @@ void Splitter::cut(std::vector<Chunk>& out) {
     emit(last_end_, out);
     const std::size_t start = game_start_ - base_;
     const std::size_t count = shown_end_ - game_start_;
-    Chunk chunk{std::string(), number_};
+    Chunk chunk;
+    chunk.first_game = number_;
     chunk.bytes.reserve(longest_game_ + 5);
     chunk.bytes += tokens_.line_start(pending_, start) ? '\n' : ' ';
     chunk.bytes.append(pending_.data() + start, count);

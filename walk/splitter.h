@@ -31,6 +31,9 @@ struct Chunk {
     // input itself can take them from there. Without kept bytes, such a chunk's are left out.
     std::uint64_t begin = 0, end = 0;
     bool verbatim = false;
+    // Where each of its games begins in its bytes, rising (none for a cut game's chunk): the
+    // walk leaves a game its tags turn down at the next one's start, unread.
+    std::vector<std::uint32_t> game_starts;
 };
 
 // A chunk is handed on at the end of the game that brings it to this size, whatever its moves.
@@ -79,6 +82,7 @@ class Splitter {
     std::uint64_t first_ = 1;     // pending_'s first game's number
     std::uint64_t moves_ = 0;     // of pending_'s finished games, one more for each game
     std::uint64_t game_moves_ = 0;
+    std::vector<std::size_t> starts_;  // places in the input of pending_'s finished games
     bool cut_ = false;  // the unfinished game was handed on cut: its rest is read, not kept
 };
 

@@ -131,6 +131,7 @@ class Walker {
     void collect(GameText& game, const Token& token, Effect effect, const GameState& state);
     void decide(GameText& game);
     void finish(std::size_t end);
+    bool skip(GameState& state);
     void read_cut(GameText& game);
     void report(std::uint32_t ply, std::string text, std::string message, Reason reason);
     std::optional<Fault> walk_moves(const GameText& game, Board board);
@@ -144,6 +145,7 @@ class Walker {
     Tokenizer tokens_;
     std::string clean_;  // the SAN being read, cleaned up
     chess::FenWriter fens_;
+    std::size_t next_start_ = 0;  // the first of options_.game_starts not yet passed
 };
 
 void Walker::walk() {
@@ -176,9 +178,28 @@ void Walker::walk() {
             else if (effect == Effect::Move && game_.kept)
                 game_.moves.push_back({token.begin, token.end});
         }
-        if (ends) finish(token.end);
+        if (ends) {
+            finish(token.end);
+        } else if (game_.decided && !game_.kept && skip(state)) {
+            continue;
+        }
     }
     if (state.started) finish(data_.size());
+}
+
+// A game its tags turned down goes unread from here: the walk goes on at the next game's
+// start, which the splitter found reading every token as the walk would.
+bool Walker::skip(GameState& state) {
+    const auto& starts = options_.game_starts;
+    if (starts.empty()) return false;
+    while (next_start_ < starts.size() && starts[next_start_] <= game_.start) ++next_start_;
+    const std::size_t next = next_start_ < starts.size() ? starts[next_start_] : data_.size();
+    ++out_.games_filtered;
+    ++number_;
+    game_.clear();
+    state = GameState();
+    tokens_ = Tokenizer(next, next == 0 || data_[next - 1] == '\n');
+    return true;
 }
 
 // What the token adds to the game, as the Python reader took it: a word's bytes are looked at

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,9 @@ struct WalkOptions {
     bool (*keep)(const GameTags& tags, void* context) = nullptr;
     void* keep_context = nullptr;
     std::size_t longest_game = LONGEST_GAME;
+    // Where each game of the data begins, rising, as the splitter found them (none: not
+    // known). A game turned down is left there, at the next game's start, unread.
+    std::span<const std::uint32_t> game_starts;
 };
 
 // Walks the games of `data` (whole games as the splitter hands them on, or a whole input),

@@ -73,24 +73,31 @@ bool bytes_argument(PyObject* object, const char* what, std::string_view& out) {
 }
 
 // [(bytes, first game number)] of the chunks; with `ranges`, [(bytes or None, first game
-// number, begin, end)], None for a chunk whose bytes stand in the input from begin to end.
-PyObject* chunk_list(std::vector<pgn::Chunk>& chunks, bool ranges) {
+// number, begin, end)], None for a chunk whose bytes stand in the input from begin to end;
+// with `starts`, each with one more item, where its games begin (native 32-bit numbers).
+PyObject* chunk_list(std::vector<pgn::Chunk>& chunks, bool ranges, bool starts) {
     PyRef list = PyRef::steal(PyList_New(Py_ssize_t(chunks.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
         const pgn::Chunk& chunk = chunks[i];
-        PyRef bytes = ranges && chunk.verbatim
-                          ? PyRef::borrow(Py_None)
-                          : PyRef::steal(PyBytes_FromStringAndSize(chunk.bytes.data(),
-                                                                   Py_ssize_t(chunk.bytes.size())));
+        PyRef bytes = ranges && chunk.verbatim ? PyRef::borrow(Py_None)
+                                               : PyRef::steal(PyBytes_FromStringAndSize(
+                                                     chunk.bytes.data(),
+                                                     Py_ssize_t(chunk.bytes.size())));
         if (!bytes) return nullptr;
         std::string().swap(chunks[i].bytes);  // each chunk's memory goes as soon as it is copied
-        PyObject* item = ranges ? Py_BuildValue("(OKKK)", bytes.get(),
-                                                static_cast<unsigned long long>(chunk.first_game),
-                                                static_cast<unsigned long long>(chunk.begin),
-                                                static_cast<unsigned long long>(chunk.end))
-                                : Py_BuildValue("(OK)", bytes.get(),
-                                                static_cast<unsigned long long>(chunk.first_game));
+        PyRef places = PyRef::steal(PyBytes_FromStringAndSize(
+            reinterpret_cast<const char*>(chunk.game_starts.data()),
+            Py_ssize_t(chunk.game_starts.size() * sizeof(std::uint32_t))));
+        if (!places) return nullptr;
+        const auto first = static_cast<unsigned long long>(chunk.first_game);
+        const auto begin = static_cast<unsigned long long>(chunk.begin);
+        const auto end = static_cast<unsigned long long>(chunk.end);
+        PyObject* item =
+            ranges ? (starts ? Py_BuildValue("(OKKKO)", bytes.get(), first, begin, end, places.get())
+                             : Py_BuildValue("(OKKK)", bytes.get(), first, begin, end))
+                   : (starts ? Py_BuildValue("(OKO)", bytes.get(), first, places.get())
+                             : Py_BuildValue("(OK)", bytes.get(), first));
         // Steals the item even when it fails.
         if (!item || PyList_SetItem(list.get(), Py_ssize_t(i), item) < 0) return nullptr;
     }
@@ -104,14 +111,15 @@ struct SplitterObject {
     bool busy;      // a call of another thread is splitting, the lock released
     bool finished;  // finish() has been called
     bool ranges;    // chunks come with their place in the input
+    bool starts;    // and with where their games begin
 };
 
 PyObject* splitter_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* names[] = {"chunk_moves", "ranges", nullptr};
+    static const char* names[] = {"chunk_moves", "ranges", "starts", nullptr};
     long long chunk_moves = 0;
-    int ranges = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "L|p:Splitter", const_cast<char**>(names),
-                                     &chunk_moves, &ranges))
+    int ranges = 0, starts = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "L|pp:Splitter", const_cast<char**>(names),
+                                     &chunk_moves, &ranges, &starts))
         return nullptr;
     if (chunk_moves < 1) {
         PyErr_SetString(PyExc_ValueError, "chunk_moves must be at least 1");
@@ -126,6 +134,7 @@ PyObject* splitter_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!object->splitter) return PyErr_NoMemory();
     object->busy = object->finished = false;
     object->ranges = ranges != 0;
+    object->starts = starts != 0;
     return self.release();
 }
 
@@ -162,7 +171,7 @@ PyObject* splitter_feed(PyObject* self, PyObject* data) {
     const bool ok = Failure::run_unlocked([&] { splitter->feed(bytes, chunks); });
     object->busy = false;
     if (!ok) return nullptr;
-    return chunk_list(chunks, object->ranges);
+    return chunk_list(chunks, object->ranges, object->starts);
 }
 
 PyObject* splitter_finish(PyObject* self, PyObject*) {
@@ -174,7 +183,7 @@ PyObject* splitter_finish(PyObject* self, PyObject*) {
     object->busy = false;
     object->finished = true;
     if (!ok) return nullptr;
-    return chunk_list(chunks, object->ranges);
+    return chunk_list(chunks, object->ranges, object->starts);
 }
 
 PyMethodDef SPLITTER_METHODS[] = {
@@ -345,6 +354,24 @@ bool conditions(PyObject* texts, std::vector<pgn::Condition>& out) {
     return true;
 }
 
+// Where the chunk's games begin, as the splitter gave them: rising places within the data, or
+// a ValueError (a wrong place would start a game inside another).
+bool game_starts(PyObject* object, std::size_t size, std::span<const std::uint32_t>& out) {
+    std::string_view bytes;
+    if (!bytes_argument(object, "game_starts", bytes)) return false;
+    const std::size_t count = bytes.size() / sizeof(std::uint32_t);
+    const auto* starts = reinterpret_cast<const std::uint32_t*>(bytes.data());
+    bool rising = bytes.size() % sizeof(std::uint32_t) == 0;
+    for (std::size_t i = 0; rising && i < count; ++i)
+        rising = starts[i] < size && (i == 0 || starts[i - 1] < starts[i]);
+    if (!rising) {
+        PyErr_SetString(PyExc_ValueError, "game_starts must be rising places within data");
+        return false;
+    }
+    out = std::span<const std::uint32_t>(starts, count);
+    return true;
+}
+
 // What walk() and walk_table() take: the chunk, where it comes from, and how to walk it.
 struct WalkArguments {
     std::string_view bytes;
@@ -355,14 +382,16 @@ struct WalkArguments {
     std::vector<pgn::Condition> where;
 
     bool read(PyObject* args, PyObject* kwargs, const char* format) {
-        static const char* names[] = {"data",    "source", "first_game", "tags",
-                                      "columns", "where",  nullptr};
+        static const char* names[] = {"data",    "source", "first_game",  "tags",
+                                      "columns", "where",  "game_starts", nullptr};
         PyObject *data = nullptr, *first = nullptr, *tags = nullptr, *columns = Py_None,
-                 *filter = nullptr;
+                 *filter = nullptr, *starts = Py_None;
         if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names), &data,
-                                         &source, &first, &tags, &columns, &filter))
+                                         &source, &first, &tags, &columns, &filter, &starts))
             return false;
         if (!bytes_argument(data, "data", bytes)) return false;
+        if (starts != Py_None && !game_starts(starts, bytes.size(), options.game_starts))
+            return false;
         if (!PyLong_Check(first)) {
             PyErr_SetString(PyExc_TypeError, "first_game must be an int");
             return false;
@@ -386,7 +415,7 @@ struct WalkArguments {
 
 PyObject* walk(PyObject*, PyObject* args, PyObject* kwargs) {
     WalkArguments a;
-    if (!a.read(args, kwargs, "OUOO|OO:walk")) return nullptr;
+    if (!a.read(args, kwargs, "OUOO|OOO:walk")) return nullptr;
     std::unique_ptr<Buffers> buffers;
     const bool ok = Failure::run_unlocked([&] {
         buffers = pool.take();
@@ -582,7 +611,7 @@ PyType_Spec BATCH_SPEC = {
 
 PyObject* walk_table(PyObject* module, PyObject* args, PyObject* kwargs) {
     WalkArguments a;
-    if (!a.read(args, kwargs, "OUOO|OO:walk_table")) return nullptr;
+    if (!a.read(args, kwargs, "OUOO|OOO:walk_table")) return nullptr;
     pgn::WalkedChunk walked;
     walked.tags.resize(a.options.tags.size());
     pgn::TableRef table;

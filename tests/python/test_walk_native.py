@@ -167,10 +167,17 @@ def test_any_input_walks_alike_split_and_whole(parts, blocks, chunk_moves):
     tags = ("White", "Result")
     assert walked(data, "x.pgn", tags, blocks, chunk_moves) == walked(data, "x.pgn", tags)
     assert chunks_by_place(data, blocks, chunk_moves) == chunks_of(data, blocks, chunk_moves)
+    # Games turned down by their tags are left at the next game's start, unread: the same.
+    where = ("White~a", "Result!=0-1")
+    read, left = [], []
+    for part, first, starts in chunks_of(data, blocks, chunk_moves, starts=True):
+        read.append(native.walk(part, "x.pgn", first, tags, None, where))
+        left.append(native.walk(part, "x.pgn", first, tags, None, where, starts))
+    assert left == read
 
 
-def chunks_of(data, blocks, chunk_moves, ranges=False):
-    splitter = native.Splitter(chunk_moves, ranges=ranges)
+def chunks_of(data, blocks, chunk_moves, **options):
+    splitter = native.Splitter(chunk_moves, **options)
     chunks, at, sizes = [], 0, iter(blocks * (len(data) + 1))
     while at < len(data):
         size = next(sizes)
@@ -194,7 +201,7 @@ def test_chunks_by_place_past_a_mark_and_long_stretches_between_games():
     data = b"\xef\xbb\xbf" + game + b"{" + b"x" * (3 << 20) + b"}\n" + game * 3
     found = chunks_by_place(data, [1 << 16], 50)
     assert found == chunks_of(data, [1 << 16], 50)
-    assert [part is None for part, *_ in chunks_of(data, [1 << 16], 50, True)] == [
+    assert [part is None for part, *_ in chunks_of(data, [1 << 16], 50, ranges=True)] == [
         True,
         False,  # its first byte stands for the comment
         True,
