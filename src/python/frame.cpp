@@ -268,8 +268,10 @@ void abort_at_boundary(const char* why) {
     std::abort();
 }
 
+// Every text the operations make is ASCII (FEN, SAN, UCI, squares, colours), and CPython makes
+// a str of one-byte characters with a copy from Latin-1, where from UTF-8 it decodes first.
 PyRef to_python(std::string_view text) {
-    return PyRef::steal(PyUnicode_FromStringAndSize(text.data(), Py_ssize_t(text.size())));
+    return PyRef::steal(PyUnicode_DecodeLatin1(text.data(), Py_ssize_t(text.size()), nullptr));
 }
 
 PyRef to_python(bool value) { return PyRef::steal(PyBool_FromLong(value)); }
