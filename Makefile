@@ -140,13 +140,19 @@ bench-peers-venv:
 bench-peers: build bench-peers-venv
 	PYTHONPATH=$(abspath $(BUILD_DIR)) $(PEERS_VENV)/bin/python bench/peers.py $(PEERS_ARGS)
 
-# The walker (morvek_walk) over copies of the sample with one process, two, two on zstd-compressed
-# copies, a local Dask cluster of two workers, and python-chess doing the same walk
-# (bench/walk_games.py).
+# The walker (morvek_walk) over copies of the sample with one job, two, two on zstd-compressed
+# copies, a local Dask cluster of two workers, and python-chess doing the same walk; the main
+# process's own work; peak memory (bench/walk_games.py, beside the walker of WALK_BEFORE when
+# it is set, built by tools/build_before.sh). Then its tables: Parquet beside CSV, columns and
+# conditions, and who works on a Dask cluster (bench/walk_tables.py).
 WALK_BENCH_ARGS ?=
-BENCH_BEFORE ?= HEAD~1
+WALK_TABLES_ARGS ?=
+WALK_BEFORE ?=
 bench-walk: build bench-venv
-	PYTHONPATH=$(abspath $(BUILD_DIR)):$(CURDIR) $(BENCH_VENV)/bin/python bench/walk_games.py $(WALK_BENCH_ARGS)
+	before=$$(test -z "$(WALK_BEFORE)" || JOBS=$(JOBS) tools/build_before.sh $(WALK_BEFORE) $(BUILD_DIR)/before) && \
+	PYTHONPATH=$(abspath $(BUILD_DIR)):$(CURDIR) $(BENCH_VENV)/bin/python bench/walk_games.py \
+	    $${before:+--before $$(dirname $$(dirname $$before))} $(WALK_BENCH_ARGS)
+	PYTHONPATH=$(abspath $(BUILD_DIR)):$(CURDIR) $(BENCH_VENV)/bin/python bench/walk_tables.py $(WALK_TABLES_ARGS)
 
 # The perft counts above 20 million nodes, which the default test run leaves out (minutes).
 perft-deep: build

@@ -3,6 +3,7 @@ tags save, and who does the work of a walk on a Dask cluster. Prints the tables 
 BENCHMARKS.md.
 
     PYTHONPATH=build:. python3 bench/walk_tables.py [--copies 10] [--repeat 3]
+        [--online-copies 60] [--dask-copies 134]
 
 - Formats: the sample's copies written as .csv, .csv.zst and .parquet, whole commands, best of
   --repeat (alternated), and the files' sizes.
@@ -31,7 +32,7 @@ import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from walk_games import ROOT, SAMPLE, annotate, copies, environment, model, run  # noqa: E402
+from walk_games import ROOT, annotate, copies, environment, model, run  # noqa: E402
 
 WALKER = [sys.executable, "-m", "morvek_walk"]
 
@@ -129,13 +130,19 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--copies", type=int, default=10)
     parser.add_argument("--repeat", type=int, default=3)
+    # The interpreter's start and Dask's import are fixed costs: larger inputs show what grows
+    # with the input.
+    parser.add_argument("--online-copies", type=int, default=60)
+    parser.add_argument("--dask-copies", type=int, default=134)
     args = parser.parse_args()
     env = environment(ROOT / "build", ROOT)
     work = pathlib.Path(tempfile.mkdtemp(prefix="bench-tables-"))
     try:
         copies(work / "games", args.copies)
         seeds = iter(range(10**6))
-        copies(work / "online", args.copies, lambda data: with_elo(annotate(data), next(seeds)))
+        copies(
+            work / "online", args.online_copies, lambda data: with_elo(annotate(data), next(seeds))
+        )
         formats = {name: None for name in ("moves.csv", "moves.csv.zst", "moves.parquet")}
         best = {name: float("inf") for name in formats}
         choices = {
@@ -167,7 +174,9 @@ def main() -> None:
                 chosen[name] = min(
                     chosen[name], run(command + ["-o", str(work / "online.csv")], env)[0]
                 )
-        client, cluster = dask_share(work / "games", work / "dataset", env)
+        copies(work / "many", args.dask_copies)
+        client, cluster = dask_share(work / "many", work / "dataset", env)
+        many = sum(p.stat().st_size for p in (work / "many").rglob("*.pgn"))
         online = sum(p.stat().st_size for p in (work / "online").rglob("*.pgn"))
     finally:
         shutil.rmtree(work)
@@ -183,7 +192,10 @@ def main() -> None:
             f"{sizes[name] / 1e6:.2f} MB | {sizes[name] / sizes['moves.csv']:.3f} |"
         )
     print()
-    print(f"The online-style copies ({online / 1e6:.1f} MB, a clock and an evaluation a move):")
+    print(
+        f"{args.online_copies} online-style copies ({online / 1e6:.1f} MB, a clock and an "
+        "evaluation a move):"
+    )
     print()
     print("| walk | seconds | speed-up |")
     print("|---|---|---|")
@@ -191,7 +203,10 @@ def main() -> None:
     for name, seconds in chosen.items():
         print(f"| {name} | {seconds:.3f} | {whole / seconds:.1f} |")
     print()
-    print("A Dask scheduler and two workers on this machine, the copies to a Parquet dataset:")
+    print(
+        f"A Dask scheduler and two workers on this machine, {args.dask_copies} copies "
+        f"({many / 1e6:.1f} MB) to a Parquet dataset:"
+    )
     print()
     print("| process | CPU seconds | share |")
     print("|---|---|---|")
