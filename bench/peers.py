@@ -33,6 +33,8 @@ import sys
 import time
 from importlib import metadata
 
+from positions import pick
+
 import morvek_board as mb
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
@@ -63,21 +65,6 @@ SQUARE_INDEX = {name: i for i, name in enumerate(SQUARE_NAMES)}
 
 
 # --- positions -----------------------------------------------------------------------------
-
-
-def pick(rng, fen, legal):
-    occupant = {sq: letter for sq, letter, _ in mb.piece_list(fen)}
-    roll = rng.random()
-    if roll < 0.1:
-        checks = [u for u in legal if mb.is_check(mb.apply_uci(fen, u))]
-        if checks:
-            return rng.choice(checks)
-    captures = [u for u in legal if u[2:4] in occupant or (occupant[u[:2]] == "P" and u[0] != u[2])]
-    pawns = [u for u in legal if occupant[u[:2]] == "P"]
-    for choices, below in ((captures, 0.5), (pawns, 0.75)):
-        if choices and roll < below:
-            return rng.choice(choices)
-    return rng.choice(legal)
 
 
 def random_games(count, seed):

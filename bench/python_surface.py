@@ -25,6 +25,9 @@ import time
 import timeit
 
 import _floor
+import positions
+from before_after import load_build
+
 import chess
 import morvek_board as mb
 
@@ -208,27 +211,7 @@ def pychess_text(board, text):
 
 # (label, function, how the extra argument is chosen) for the distinct mode; the kinds are
 # those of the repeated cases.
-DISTINCT_CASES = [
-    ("", "side_to_move", None),
-    ("", "is_check", None),
-    ("", "legal_moves", None),
-    ("", "null_move_fen", "not in check"),
-    ("", "piece_list", None),
-    ("", "attackers", "square"),
-    ("capture", "apply_uci", "capture"),
-    ("quiet", "apply_uci", "quiet"),
-    ("castling", "apply_uci", "castling"),
-    ("promotion", "apply_uci", "promotion"),
-    ("capture", "uci_to_san", "capture"),
-    ("quiet", "uci_to_san", "quiet"),
-    ("castling", "uci_to_san", "castling"),
-    ("capture", "see_move", "capture"),
-    ("quiet", "see_move", "quiet"),
-    ("castling", "see_move", "castling"),
-    ("late match", "san_to_uci", "king"),
-    ("knight", "san_to_uci", "knight"),
-    ("promotion", "san_to_uci", "promotion"),
-]
+DISTINCT_CASES = positions.CASES
 
 
 def distinct_arguments(positions, seed):
@@ -357,18 +340,6 @@ def time_distinct(cases, repeat, pychess_repeat):
             }
         )
     return rows
-
-
-def load_build(path):
-    """A second build of the module, from another file, beside the one imported above."""
-    import importlib.machinery
-    import importlib.util
-
-    loader = importlib.machinery.ExtensionFileLoader("morvek_board", path)
-    location = importlib.util.spec_from_file_location("morvek_board", path, loader=loader)
-    module = importlib.util.module_from_spec(location)
-    loader.exec_module(module)
-    return module
 
 
 def time_before_after(cases, before, repeat):

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "checks.h"
+#include "filter.h"
 #include "splitter.h"
 #include "walk.h"
 
@@ -23,7 +24,7 @@ namespace {
 struct Walked {
     std::string csv;
     std::vector<pgn::Problem> problems;
-    std::size_t games = 0, rows = 0;
+    std::size_t games = 0, rows = 0, filtered = 0;
 };
 
 void walk_into(Walked& out, std::string_view data, std::uint64_t first,
@@ -34,6 +35,7 @@ void walk_into(Walked& out, std::string_view data, std::uint64_t first,
     out.problems.insert(out.problems.end(), chunk.problems.begin(), chunk.problems.end());
     out.games += chunk.games();
     out.rows += chunk.rows();
+    out.filtered += chunk.games_filtered;
 }
 
 std::string shown(const std::vector<pgn::Problem>& problems) {
@@ -98,11 +100,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         Walked split;
         std::size_t held = 0;
         std::uint64_t next = 1;
+        // A filter by tags, walked with the places where the chunk's games begin (each game
+        // turned down left unread there) and without them (each one read through).
+        std::string why;
+        const std::vector<pgn::Condition> where = {*pgn::read_condition("White~a", why)};
+        pgn::WalkOptions filtered = options;
+        filtered.keep = pgn::meets_conditions;
+        filtered.keep_context = const_cast<std::vector<pgn::Condition>*>(&where);
         for (const pgn::Chunk& chunk : chunks) {
             fuzz::require(chunk.first_game >= next, "chunks out of order");
             next = chunk.first_game;
             held += chunk.bytes.size();
             walk_into(split, chunk.bytes, chunk.first_game, options);
+            if (chunk.verbatim)
+                fuzz::require(data.substr(chunk.begin, chunk.end - chunk.begin) == chunk.bytes,
+                              "a verbatim chunk's place holds other bytes", fuzz::escaped(data));
+            Walked read, left;
+            walk_into(read, chunk.bytes, chunk.first_game, filtered);
+            pgn::WalkOptions jumping = filtered;
+            jumping.game_starts = chunk.game_starts;
+            walk_into(left, chunk.bytes, chunk.first_game, jumping);
+            fuzz::require(left.csv == read.csv && shown(left.problems) == shown(read.problems) &&
+                              left.filtered == read.filtered,
+                          "games left at their next game's start walk otherwise",
+                          fuzz::escaped(chunk.bytes));
         }
         fuzz::require(held <= data.size() + 3 * chunks.size() + 3, "the chunks repeat bytes",
                       std::to_string(held) + " of " + std::to_string(data.size()));
