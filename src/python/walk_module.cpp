@@ -80,10 +80,10 @@ PyObject* chunk_list(std::vector<pgn::Chunk>& chunks, bool ranges, bool starts) 
     if (!list) return nullptr;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
         const pgn::Chunk& chunk = chunks[i];
-        PyRef bytes = ranges && chunk.verbatim ? PyRef::borrow(Py_None)
-                                               : PyRef::steal(PyBytes_FromStringAndSize(
-                                                     chunk.bytes.data(),
-                                                     Py_ssize_t(chunk.bytes.size())));
+        PyRef bytes = ranges && chunk.verbatim
+                          ? PyRef::borrow(Py_None)
+                          : PyRef::steal(PyBytes_FromStringAndSize(chunk.bytes.data(),
+                                                                   Py_ssize_t(chunk.bytes.size())));
         if (!bytes) return nullptr;
         std::string().swap(chunks[i].bytes);  // each chunk's memory goes as soon as it is copied
         PyRef places = PyRef::steal(PyBytes_FromStringAndSize(
@@ -94,10 +94,11 @@ PyObject* chunk_list(std::vector<pgn::Chunk>& chunks, bool ranges, bool starts) 
         const auto begin = static_cast<unsigned long long>(chunk.begin);
         const auto end = static_cast<unsigned long long>(chunk.end);
         PyObject* item =
-            ranges ? (starts ? Py_BuildValue("(OKKKO)", bytes.get(), first, begin, end, places.get())
-                             : Py_BuildValue("(OKKK)", bytes.get(), first, begin, end))
-                   : (starts ? Py_BuildValue("(OKO)", bytes.get(), first, places.get())
-                             : Py_BuildValue("(OK)", bytes.get(), first));
+            ranges
+                ? (starts ? Py_BuildValue("(OKKKO)", bytes.get(), first, begin, end, places.get())
+                          : Py_BuildValue("(OKKK)", bytes.get(), first, begin, end))
+                : (starts ? Py_BuildValue("(OKO)", bytes.get(), first, places.get())
+                          : Py_BuildValue("(OK)", bytes.get(), first));
         // Steals the item even when it fails.
         if (!item || PyList_SetItem(list.get(), Py_ssize_t(i), item) < 0) return nullptr;
     }
