@@ -174,26 +174,7 @@ def distinct_positions(count, seed):
 def move_kinds(fen, chess960):
     """Our legal move texts by kind (a king's and a knight's moves also by mover), and
     python-chess's board of the position."""
-    board = chess.Board(fen, chess960=chess960)
-    occupant = {square: (letter.upper(), colour) for square, letter, colour in mb.piece_list(fen)}
-    kinds = {"capture": [], "quiet": [], "castling": [], "promotion": [], "king": [], "knight": []}
-    for text in mb.legal_moves(fen):
-        mover, _ = occupant[text[:2]]
-        target = occupant.get(text[2:4])
-        own = target is not None and target[1] == occupant[text[:2]][1]
-        if mover == "K" and (own or abs(ord(text[0]) - ord(text[2])) == 2):
-            kinds["castling"].append(text)
-        elif len(text) == 5:
-            kinds["promotion"].append(text)
-        elif target or (mover == "P" and text[0] != text[2]):
-            kinds["capture"].append(text)
-        else:
-            kinds["quiet"].append(text)
-        if mover == "K":
-            kinds["king"].append(text)
-        if mover == "N":
-            kinds["knight"].append(text)
-    return kinds, board
+    return positions.move_kinds(fen), chess.Board(fen, chess960=chess960)
 
 
 def pychess_text(board, text):
