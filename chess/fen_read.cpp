@@ -124,7 +124,11 @@ template <class Path>
     b.checkers = cp.checkers;
     b.pinned = cp.pinned;
 
-    const auto rights = read_castling_field(t + f.ends[1] + 1, t + f.ends[2], letters, b);
+    const char *const field = t + f.ends[1] + 1, *const field_end = t + f.ends[2];
+    auto rights = letters == CastlingLetters::Either || letters == CastlingLetters::Standard
+                      ? read_usual_castling(field, field_end, b)
+                      : std::nullopt;
+    if (!rights) rights = read_castling_field(field, field_end, letters, b);
     if (!rights) return false;
     b.castle_rights = *rights;
     if (!read_en_passant(b, t + f.ends[2] + 1, t + f.ends[3])) return false;

@@ -161,4 +161,31 @@ TEST(FenPaths, EveryPathReadsTheEdgesOfTheUsualShapeAsTheReference) {
     }
 }
 
+// Every castling field of one to four letters, on placements that back all the rights, some,
+// none (a rook of the other colour in a corner, a king off its back rank), and Chess960 ones.
+TEST(FenPaths, EveryPathReadsEachShortCastlingFieldAsTheReference) {
+    const std::string placements[] = {
+        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "r3k3/pppppppp/8/8/8/8/PPPPPPPP/4K2R",
+        "R3k2r/pppppppp/8/8/8/8/PPPPPPPP/r3K2R",       "r6r/4k3/pppp1ppp/8/8/8/PPPPPPPP/R3K2R",
+        "rk4r1/pppppppp/8/8/8/8/PPPPPPPP/RK4R1",
+    };
+    const std::string alphabet = "KQkq-Hha";
+    for (const std::string& placement : placements) {
+        // Long enough for the vector paths to read by themselves.
+        ASSERT_TRUE(read_usual_on(chosen_fen_path(), placement + " w KQkq - 0 1",
+                                  CastlingLetters::Either) ||
+                    !read_fen_reference(placement + " w KQkq - 0 1", CastlingLetters::Either));
+        for (std::size_t length = 1; length <= 4; ++length) {
+            std::size_t count = 1;
+            for (std::size_t i = 0; i < length; ++i) count *= alphabet.size();
+            for (std::size_t n = 0; n < count; ++n) {
+                std::string field;
+                for (std::size_t i = 0, rest = n; i < length; ++i, rest /= alphabet.size())
+                    field += alphabet[rest % alphabet.size()];
+                ASSERT_TRUE(read_alike(placement + " w " + field + " - 0 1"));
+            }
+        }
+    }
+}
+
 }  // namespace
