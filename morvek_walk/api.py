@@ -10,8 +10,8 @@ from typing import Any, Iterable, Iterator, Optional, Union
 from . import _native, options
 from .failures import UsageError
 from .inputs import Reading, pgn_files
-from .runners import MAX_JOBS, dask_address, run_dask, run_threads
-from .walk import COLUMN_NAMES, WalkOptions
+from .runners import MAX_JOBS, dask_address, run_walk
+from .walk import WalkOptions, column_names
 
 Paths = Union[str, "os.PathLike[str]", Iterable[Union[str, "os.PathLike[str]"]]]
 
@@ -27,13 +27,13 @@ class Walk:
 
     def __init__(self, inputs: list[str], columns: Optional[tuple[str, ...]], tags: tuple[str, ...],
                  walk_options: WalkOptions, jobs: int, dask: Optional[str], dask_timeout: float,
-                 chunk: int) -> None:  # fmt: skip
+                 chunk: Optional[int]) -> None:  # fmt: skip
         self._inputs = inputs
         self._layout = (columns, tags)
         self._options = walk_options
         self._jobs, self._dask, self._dask_timeout, self._chunk = jobs, dask, dask_timeout, chunk
         self._read = False
-        self.columns = [c for c in COLUMN_NAMES if c in (columns or COLUMN_NAMES)] + list(tags)
+        self.columns = column_names(columns, tags)
         self.games = self.positions = self.filtered = 0
         self.problems: list[tuple[str, int, int, str, str, str]] = []
 
@@ -45,10 +45,8 @@ class Walk:
 
     def _batches(self) -> Iterator[Any]:
         reading = Reading(self._inputs)
-        results = (
-            run_dask(self._dask, self._dask_timeout, reading, self._chunk, self._options)
-            if self._dask
-            else run_threads(self._jobs, reading.chunks(self._chunk), self._options)
+        results = run_walk(
+            reading, self._options, self._jobs, self._dask, self._dask_timeout, self._chunk
         )
         try:
             for result in results:
@@ -106,8 +104,9 @@ def walk(
     timeout = options.seconds(dask_timeout, "dask_timeout")
     if dask is not None:
         dask_address(dask)
-    moves = options.whole(chunk if chunk is not None else 20000 if not dask else 200000, 1, None,
-                          "chunk takes a positive number")  # fmt: skip
+    moves = (
+        None if chunk is None else options.whole(chunk, 1, None, "chunk takes a positive number")
+    )
     inputs = pgn_files(names, lambda line: None)
     walk_options = WalkOptions(
         tag_names, options.encoding(encoding), asked, conditions, "table", None

@@ -32,8 +32,8 @@ from .formats import format_of
 from .inputs import SUFFIXES, Reading, pgn_files, size_of, zstd_readable
 from .output import Rows
 from .progress import Progress, Report, missing_extras
-from .runners import MAX_JOBS, dask_address, run_dask, run_threads
-from .walk import COLUMN_NAMES, COLUMNS, WalkOptions
+from .runners import CHUNK_MOVES, DASK_CHUNK_MOVES, MAX_JOBS, dask_address, run_walk
+from .walk import COLUMNS, WalkOptions, column_names
 
 PROGRAM = "morvek-walk"
 
@@ -145,8 +145,8 @@ def parser() -> argparse.ArgumentParser:
         "--chunk",
         type=_whole(1, None, "--chunk takes a positive number"),
         metavar="MOVES",
-        help="about this many moves go to a worker at a time (default: 20000, and 200000 a "
-        "task on a Dask cluster)",
+        help=f"about this many moves go to a worker at a time (default: {CHUNK_MOVES}, and "
+        f"{DASK_CHUNK_MOVES} a task on a Dask cluster)",
     )
     ap.add_argument(
         "--columns",
@@ -202,10 +202,8 @@ class Walk:
     def run(self, args: argparse.Namespace) -> None:
         self.report.quiet = args.quiet
         inputs = pgn_files(args.paths, (lambda line: None) if args.quiet else self.progress.say)
-        columns = args.columns or tuple(COLUMN_NAMES)
-        names = [name for name in COLUMN_NAMES if name in columns] + list(args.tags)
-        schema = _native.Stream((), columns, args.tags)
-        self.rows = Rows(args.output, names, schema)
+        schema = _native.Stream((), args.columns, args.tags)
+        self.rows = Rows(args.output, column_names(args.columns, args.tags), schema)
         self.rows.open(inputs)
         if sys.stderr.isatty() and not args.quiet:
             if missing := missing_extras(zstd_readable()):
@@ -216,9 +214,6 @@ class Walk:
         reading = Reading(inputs)
         self.progress = Progress(size_of(inputs), reading.position, args.quiet)
         self.report.say = self.progress.say
-        # A cluster's task costs its client about a millisecond: larger chunks keep that small
-        # beside the walk.
-        moves = args.chunk or (20000 if not args.dask else 200000)
         walk_options = WalkOptions(
             args.tags,
             args.encoding,
@@ -227,10 +222,8 @@ class Walk:
             self.rows.format.form,
             self.rows.folder,
         )
-        results = (
-            run_dask(args.dask, args.dask_timeout, reading, moves, walk_options)
-            if args.dask
-            else run_threads(args.jobs, reading.chunks(moves), walk_options)
+        results = run_walk(
+            reading, walk_options, args.jobs, args.dask, args.dask_timeout, args.chunk
         )
         try:
             for result in results:

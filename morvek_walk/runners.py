@@ -23,6 +23,25 @@ Work = Iterator[Chunk]
 MAX_JOBS = 4 * (os.cpu_count() or 1)
 
 
+# Moves a chunk by default. A cluster's task costs its client about a millisecond: larger chunks
+# keep that small beside the walk.
+CHUNK_MOVES, DASK_CHUNK_MOVES = 20000, 200000
+
+
+def run_walk(
+    reading: Reading,
+    options: WalkOptions,
+    jobs: int,
+    dask: Optional[str],
+    dask_timeout: float,
+    moves: Optional[int] = None,
+) -> Iterator[ChunkResult]:
+    """The walk's chunks, walked in threads or on the Dask cluster `dask` names, in order."""
+    if dask:
+        return run_dask(dask, dask_timeout, reading, moves or DASK_CHUNK_MOVES, options)
+    return run_threads(jobs, reading.chunks(moves or CHUNK_MOVES), options)
+
+
 def in_order(
     submit: Callable[[Chunk], Any],
     work: Work,

@@ -34,6 +34,11 @@ COLUMN_NAMES = [name for name, _ in COLUMNS]
 assert tuple(COLUMN_NAMES) == _native.COLUMNS
 
 
+def column_names(columns: Optional[tuple[str, ...]], tags: tuple[str, ...]) -> list[str]:
+    """The output's columns: those asked for (already in the table's order), then the tags."""
+    return list(columns or COLUMN_NAMES) + list(tags)
+
+
 class WalkOptions(NamedTuple):
     """What every chunk of a walk is walked with, after the chunk's own arguments."""
 
