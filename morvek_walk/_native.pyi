@@ -8,9 +8,11 @@ LONGEST_GAME: int
 Problem = tuple[str, int, int, str, str, str]
 
 class Splitter:
-    def __init__(self, chunk_moves: int) -> None: ...
-    def feed(self, data: bytes, /) -> list[tuple[bytes, int]]: ...
-    def finish(self) -> list[tuple[bytes, int]]: ...
+    # Each chunk: (games, first game) and, with ranges, (begin, end) in the input (games None
+    # where the input holds them as they are), then, with starts, where its games begin.
+    def __init__(self, chunk_moves: int, ranges: bool = False, starts: bool = False) -> None: ...
+    def feed(self, data: bytes, /) -> list[tuple[Any, ...]]: ...
+    def finish(self) -> list[tuple[Any, ...]]: ...
 
 class Batch:
     @property
@@ -43,6 +45,7 @@ def walk(
     tags: Sequence[str],
     columns: Optional[Sequence[str]] = None,
     where: Sequence[str] = (),
+    game_starts: Optional[bytes] = None,
 ) -> tuple[bytes, list[Problem], int, int, int]: ...
 def walk_table(
     data: bytes,
@@ -51,4 +54,5 @@ def walk_table(
     tags: Sequence[str],
     columns: Optional[Sequence[str]] = None,
     where: Sequence[str] = (),
+    game_starts: Optional[bytes] = None,
 ) -> Batch: ...

@@ -19,7 +19,7 @@ def _zstd() -> tuple[Optional[Callable[[BinaryIO], BinaryIO]], tuple[type[BaseEx
     try:
         from compression import zstd  # type: ignore[import-not-found]  # CPython 3.14 on
 
-        return (lambda raw: zstd.ZstdFile(raw)), (zstd.ZstdError,)  # type: ignore[no-any-return]
+        return (lambda raw: zstd.ZstdFile(raw)), (zstd.ZstdError,)  # type: ignore[return-value]
     except ImportError:
         pass
     try:
@@ -28,7 +28,7 @@ def _zstd() -> tuple[Optional[Callable[[BinaryIO], BinaryIO]], tuple[type[BaseEx
         return None, ()
 
     def open_zstd(raw: BinaryIO) -> BinaryIO:
-        return _Frames(raw, zstandard.ZstdDecompressor)
+        return _Frames(raw, zstandard.ZstdDecompressor)  # type: ignore[return-value]
 
     return open_zstd, (zstandard.ZstdError,)
 
@@ -101,7 +101,7 @@ SUFFIXES = tuple(".pgn" + compression for compression in COMPRESSIONS)
 
 # Every damaged stream raises one of these or its compression's own errors: a bad header is an
 # OSError, a stream cut short an EOFError.
-DAMAGED = (OSError, EOFError, ValueError)
+DAMAGED: tuple[type[BaseException], ...] = (OSError, EOFError, ValueError)
 
 
 def compression_of(path: str) -> str:
@@ -170,7 +170,7 @@ class Input:
     def read(self, size: int) -> bytes:
         try:
             return self.stream.read(size)
-        except (*DAMAGED, *self.compression.errors) as error:
+        except DAMAGED + self.compression.errors as error:
             raise InputError(f"cannot read {self.path}: {error}") from None
 
     def position(self) -> int:
@@ -202,7 +202,7 @@ class Chunk(NamedTuple):
     data: Optional[bytes]
     source: str  # the input's name as given
     first_game: int  # the number of the first of them in their input, from 1
-    index: int  # the chunk's place in the walk, from 0
+    place: int  # the chunk's place in the walk, from 0
     span: Optional[tuple[str, int, int]] = None
     # Where its games begin (the splitter's native 32-bit numbers), so that a walk leaves a
     # game its tags turn down unread.

@@ -9,13 +9,16 @@ import re
 import threading
 import time
 from collections import deque
-from typing import Any, Callable, Iterator, Optional
+from typing import Any, Callable, Generator, Iterator, Optional, TypeVar
 
 from .failures import ClusterError, UsageError, signals_held
 from .inputs import Chunk, Reading
 from .walk import ChunkResult, WalkOptions, walk_chunk
 
 Work = Iterator[Chunk]
+Results = Generator[ChunkResult, None, None]  # closed to stop the walk early
+Task = TypeVar("Task")
+Done = TypeVar("Done")
 
 # A thread a job: the walk releases the interpreter lock while it walks a chunk, so threads
 # walk side by side. Past a few a core nothing is gained but memory: the bound keeps a typing
@@ -35,7 +38,7 @@ def run_walk(
     dask: Optional[str],
     dask_timeout: float,
     moves: Optional[int] = None,
-) -> Iterator[ChunkResult]:
+) -> Results:
     """The walk's chunks, walked in threads or on the Dask cluster `dask` names, in order."""
     if dask:
         return run_dask(dask, dask_timeout, reading, moves or DASK_CHUNK_MOVES, options)
@@ -43,11 +46,11 @@ def run_walk(
 
 
 def in_order(
-    submit: Callable[[Chunk], Any],
-    work: Work,
+    submit: Callable[[Task], Any],
+    work: Iterator[Task],
     window: int,
-    wait: Callable[[Any], ChunkResult] = lambda future: future.result(),
-) -> Iterator[ChunkResult]:
+    wait: Callable[[Any], Done],
+) -> Iterator[Done]:
     """Results in the order of the chunks, at most `window` chunks in flight."""
     pending: deque[Any] = deque()
     for chunk in work:
@@ -63,7 +66,7 @@ def _submit(pool: Any, chunk: Chunk, options: WalkOptions) -> Any:
         return pool.submit(walk_chunk, *chunk, options)
 
 
-def run_threads(jobs: int, work: Work, options: WalkOptions) -> Iterator[ChunkResult]:
+def run_threads(jobs: int, work: Work, options: WalkOptions) -> Results:
     if jobs == 1:
         for chunk in work:
             yield walk_chunk(*chunk, options)
@@ -72,7 +75,9 @@ def run_threads(jobs: int, work: Work, options: WalkOptions) -> Iterator[ChunkRe
 
     pool = concurrent.futures.ThreadPoolExecutor(jobs, thread_name_prefix="walk")
     try:
-        yield from in_order(lambda chunk: _submit(pool, chunk, options), work, 4 * jobs)
+        yield from in_order(
+            lambda chunk: _submit(pool, chunk, options), work, 4 * jobs, lambda f: f.result()
+        )
     finally:
         pool.shutdown(wait=True, cancel_futures=True)
 
@@ -134,7 +139,7 @@ def _bounded(step: Callable[[], Any], seconds: float, failure: str) -> Any:
 
 def run_dask(
     address: str, timeout: float, reading: Reading, moves: int, options: WalkOptions
-) -> Iterator[ChunkResult]:
+) -> Results:
     """The chunks on a Dask cluster. A stored uncompressed file goes to the workers as places in
     it, which they read themselves (a cluster's nodes see the same files): this process only
     finds where games begin."""

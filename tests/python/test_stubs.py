@@ -201,3 +201,17 @@ def test_mypy_reports_each_wrong_call(mypy_errors):
     ]
     assert len(expected) == 11
     assert sorted(mypy_errors["rejected.py"]) == expected
+
+
+@needs_wheel
+def test_the_walker_calls_its_native_module_as_the_shipped_stub_declares(tmp_path):
+    """The installed walker checked by mypy against the stub of its native module, so that the
+    two cannot drift apart (the optional packages it imports are not needed for this)."""
+    from mypy import api
+
+    stdout, stderr, status = api.run(
+        ["--python-version", "3.9", "--python-executable", sys.executable,
+         "--ignore-missing-imports", "--cache-dir", str(tmp_path / "cache"), "--show-error-codes",
+         "--no-error-summary", "-p", "morvek_walk"]
+    )  # fmt: skip
+    assert (status, stdout, stderr) == (0, "", "")
