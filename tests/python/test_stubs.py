@@ -204,7 +204,7 @@ def test_mypy_reports_each_wrong_call(mypy_errors):
 
 
 @needs_wheel
-def test_the_walker_calls_its_native_module_as_the_shipped_stub_declares(tmp_path):
+def test_mypy_holds_the_installed_walker_to_its_native_stub(tmp_path):
     """The installed walker checked by mypy against the stub of its native module, so that the
     two cannot drift apart (the optional packages it imports are not needed for this)."""
     from mypy import api
